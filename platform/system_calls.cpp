@@ -1,0 +1,32 @@
+#include "system_calls.hpp"
+
+#include <unistd.h>
+
+namespace zorvik {
+namespace {
+
+class KernelCalls final : public SystemCalls {
+public:
+    int socket(int domain, int type, int protocol) override { return ::socket(domain, type, protocol); }
+    int close(int fd) override { return ::close(fd); }
+    int setsockopt(int fd, int level, int name, const void* value, socklen_t length) override {
+        return ::setsockopt(fd, level, name, value, length);
+    }
+    ssize_t sendto(int fd, const void* data, size_t length, int flags, const sockaddr* to,
+                   socklen_t toLength) override {
+        return ::sendto(fd, data, length, flags, to, toLength);
+    }
+    int recvmmsg(int fd, mmsghdr* messages, unsigned count, int flags) override {
+        return ::recvmmsg(fd, messages, count, flags, nullptr);
+    }
+    int poll(pollfd* fds, nfds_t count, int timeoutMs) override { return ::poll(fds, count, timeoutMs); }
+};
+
+}  // namespace
+
+SystemCalls& realSystemCalls() {
+    static KernelCalls calls;
+    return calls;
+}
+
+}  // namespace zorvik

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+namespace zorvik {
+
+// The one seam through which the endpoint reaches the kernel, so that tests can
+// make a call fail (ENETUNREACH, EINTR, EAGAIN, ...) without a broken network.
+// Each call behaves like its POSIX namesake: -1 with errno set on failure.
+class SystemCalls {
+public:
+    virtual ~SystemCalls() = default;
+    virtual int socket(int domain, int type, int protocol) = 0;
+    virtual int close(int fd) = 0;
+    virtual int setsockopt(int fd, int level, int name, const void* value, socklen_t length) = 0;
+    virtual ssize_t sendto(int fd, const void* data, size_t length, int flags, const sockaddr* to,
+                           socklen_t toLength) = 0;
+    virtual int recvmmsg(int fd, mmsghdr* messages, unsigned count, int flags) = 0;
+    virtual int poll(pollfd* fds, nfds_t count, int timeoutMs) = 0;
+};
+
+// The kernel's own calls.
+SystemCalls& realSystemCalls();
+
+}  // namespace zorvik

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QTimer>
+
+#include "controls.hpp"
+#include "system_calls.hpp"
+#include "unique_socket.hpp"
+
+class QSocketNotifier;
+
+namespace zorvik {
+
+// The window's datagram endpoint over a POSIX UDP socket.
+//
+// The socket is never bound or connected: the kernel gives it a port at the
+// first send and it receives there until the endpoint goes. Whenever the socket
+// is readable, and between deliveries, the kernel's queue is drained eagerly
+// into the endpoint's own, so a burst is not dropped by the kernel while a
+// handler runs. Arrivals are then reported through the event loop one datagram
+// at a time, in slices of a few milliseconds, so paints, clicks and timers still
+// get through during a large burst.
+class UdpEndpoint final : public DatagramEndpoint {
+public:
+    using ArrivalHandler = std::function<void(std::int32_t bytesTotal)>;
+
+    explicit UdpEndpoint(SystemCalls& calls = realSystemCalls());
+    ~UdpEndpoint() override;
+    UdpEndpoint(const UdpEndpoint&) = delete;
+    UdpEndpoint& operator=(const UdpEndpoint&) = delete;
+
+    void setProtocol(std::int32_t protocol) override;
+    std::int32_t SocketHandle() const override;
+    void setRemotePort(std::int32_t port) override;
+    void setRemoteHost(std::string_view host) override;
+    void SendData(std::string_view payload) override;
+    void GetData(std::string& data, DataType type, std::int32_t maxBytes) override;
+    std::string RemoteHostIP() const override;
+
+    // Called once per arrived datagram with its size, from the event loop.
+    void onDataArrival(ArrivalHandler handler) { arrival_ = std::move(handler); }
+
+    // Takes in whatever the kernel holds and reports every datagram not yet
+    // reported, before returning.
+    void deliverPending();
+
+    // Reports nothing more, ever: the program is ending.
+    void stop();
+
+    // The port the kernel gave the socket, 0 before the first send.
+    std::uint16_t localPort() const;
+
+private:
+    struct Datagram {
+        sockaddr_in from;
+        std::string payload;
+    };
+    struct ReceiveBatch;
+
+    int requireSocket() const;
+    void drainKernelQueue();
+    void deliverSlice();
+    void announceNext();
+    void send(std::string_view payload);
+
+    SystemCalls& calls_;
+    UniqueSocket socket_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QTimer deliveryTimer_;
+    std::unique_ptr<ReceiveBatch> batch_;
+    ArrivalHandler arrival_;
+
+    std::optional<in_addr> remoteHost_;
+    std::optional<std::uint16_t> remotePort_;
+
+    // Arrived and not yet read, oldest first; the first `announced_` of them
+    // have raised their arrival already.
+    std::deque<Datagram> arrived_;
+    std::size_t announced_ = 0;
+    std::size_t queuedBytes_ = 0;
+    std::optional<sockaddr_in> currentSender_;
+    bool delivering_ = false;
+    bool stopped_ = false;
+};
+
+}  // namespace zorvik
