@@ -108,7 +108,8 @@ void UdpEndpoint::setRemoteHost(std::string_view host) {
     // A literal dotted address only: the endpoint never looks names up.
     in_addr address{};
     const std::string text(host);
-    if (text.size() != host.size() || inet_pton(AF_INET, text.c_str(), &address) != 1) {
+    // inet_pton would stop at an embedded zero byte and accept what precedes it.
+    if (host.find('\0') != std::string_view::npos || inet_pton(AF_INET, text.c_str(), &address) != 1) {
         throw invalidArgument("invalid remote host \"" + text + "\": not a dotted IPv4 address");
     }
     remoteHost_ = address;

@@ -1,0 +1,35 @@
+#include "line_ends.hpp"
+
+#include "protocol.hpp"
+
+namespace zorvik {
+
+QString toWidgetText(std::string_view crlfText) {
+    std::string plain;
+    plain.reserve(crlfText.size());
+    for (std::size_t at = 0; at < crlfText.size();) {
+        if (crlfText.compare(at, protocol::kLineEnd.size(), protocol::kLineEnd) == 0) {
+            plain += '\n';
+            at += protocol::kLineEnd.size();
+        } else {
+            plain += crlfText[at++];
+        }
+    }
+    return QString::fromUtf8(plain.data(), static_cast<qsizetype>(plain.size()));
+}
+
+std::string fromWidgetText(const QString& widgetText) {
+    const QByteArray utf8 = widgetText.toUtf8();
+    std::string crlf;
+    crlf.reserve(static_cast<std::size_t>(utf8.size()));
+    for (const char c : utf8) {
+        if (c == '\n') {
+            crlf += protocol::kLineEnd;
+        } else {
+            crlf += c;
+        }
+    }
+    return crlf;
+}
+
+}  // namespace zorvik

@@ -1,0 +1,64 @@
+#include "qt_controls.hpp"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+
+#include "line_ends.hpp"
+
+namespace zorvik {
+
+void QtCommandButton::setCaption(std::string_view caption) {
+    button_.setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+}
+
+void QtCommandButton::setEnabled(bool enabled) { button_.setEnabled(enabled); }
+
+// repaint() paints at once, without going through the event loop.
+void QtCommandButton::Refresh() { button_.repaint(); }
+
+QtTextBox::QtTextBox(QPlainTextEdit& edit) : edit_(edit) {
+    QObject::connect(&edit_, &QPlainTextEdit::textChanged, [this] {
+        if (!settingText_) {
+            typedByUser_ = true;
+        }
+    });
+}
+
+ResultsText QtTextBox::text() const {
+    if (typedByUser_) {
+        text_ = ResultsText(fromWidgetText(edit_.toPlainText()));
+        typedByUser_ = false;
+    }
+    return text_;
+}
+
+void QtTextBox::setText(ResultsText text) {
+    settingText_ = true;
+    if (!typedByUser_ && text.extends(text_)) {
+        append(text.suffixAfter(text_));
+    } else {
+        edit_.setPlainText(toWidgetText(text.view()));
+    }
+    settingText_ = false;
+    typedByUser_ = false;
+    text_ = std::move(text);
+}
+
+void QtTextBox::append(std::string_view tail) {
+    if (tail.empty()) {
+        return;
+    }
+    QScrollBar& scroll = *edit_.verticalScrollBar();
+    const bool following = scroll.value() == scroll.maximum();
+    QTextCursor end(edit_.document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(toWidgetText(tail));
+    // The view follows new lines unless the user has scrolled back to read.
+    if (following) {
+        scroll.setValue(scroll.maximum());
+    }
+}
+
+}  // namespace zorvik

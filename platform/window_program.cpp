@@ -1,0 +1,58 @@
+#include "window_program.hpp"
+
+#include <QMessageBox>
+
+#include "protocol.hpp"
+
+namespace zorvik {
+namespace {
+
+void showFailure(QWidget& window, const Failure& failure) {
+    const auto title = protocol::kProductName;
+    QMessageBox::critical(&window, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+                          QStringLiteral("Error %1: %2")
+                              .arg(failure.number())
+                              .arg(QString::fromStdString(failure.description())));
+}
+
+}  // namespace
+
+WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& calls)
+    : cmdDiscover_(window_.cmdDiscover),
+      txtResults_(window_.txtResults),
+      tmrResetCaption_([this] { dispatch_.deliver([this] { form_.tmrResetCaption_Timer(); }); }),
+      Winsock1_(calls),
+      startupOption_(calls),
+      dispatch_([this](const Failure& failure) { showFailure(window_, failure); },
+                [this, end = std::move(end)](int status) {
+                    // Nothing reaches the logic after this: pending expiries and
+                    // datagrams are abandoned with the window.
+                    Winsock1_.stop();
+                    tmrResetCaption_.stop();
+                    window_.hide();
+                    end(status);
+                }),
+      form_({cmdDiscover_, txtResults_, tmrResetCaption_, Winsock1_, startupOption_, dispatch_}) {
+    QObject::connect(&window_.cmdDiscover, &QPushButton::clicked,
+                     [this] { dispatch_.deliver([this] { form_.cmdDiscover_Click(); }); });
+    QObject::connect(&window_.cmdExit, &QPushButton::clicked,
+                     [this] { dispatch_.deliver([this] { form_.cmdExit_Click(); }); });
+    Winsock1_.onDataArrival([this](std::int32_t bytesTotal) {
+        dispatch_.deliver([this, bytesTotal] { form_.Winsock1_DataArrival(bytesTotal); });
+    });
+    // Closing the window ends the program as Exit does.
+    window_.onClose = [this] {
+        if (!dispatch_.ended()) {
+            dispatch_.End();
+        }
+    };
+}
+
+void WindowProgram::start() {
+    dispatch_.deliver([this] { form_.Form_Load(); });
+    if (!dispatch_.ended()) {
+        window_.show();
+    }
+}
+
+}  // namespace zorvik

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+
+#include "event_dispatch.hpp"
+#include "form1.hpp"
+#include "main_window.hpp"
+#include "qt_controls.hpp"
+#include "qt_timer.hpp"
+#include "receive_buffer_option.hpp"
+#include "udp_endpoint.hpp"
+
+namespace zorvik {
+
+// The desktop program, short of its entry point: the window, its controls and
+// endpoint, and the dispatch of their events to Form1. `end` is called once,
+// with the program's exit status, when the program is to end.
+class WindowProgram {
+public:
+    explicit WindowProgram(std::function<void(int status)> end, SystemCalls& calls = realSystemCalls());
+
+    // Runs Form_Load, then shows the window unless the load failed.
+    void start();
+
+    bool ended() const { return dispatch_.ended(); }
+    MainWindow& window() { return window_; }
+    UdpEndpoint& endpoint() { return Winsock1_; }
+
+private:
+    MainWindow window_;
+    QtCommandButton cmdDiscover_;
+    QtTextBox txtResults_;
+    QtTimer tmrResetCaption_;
+    UdpEndpoint Winsock1_;
+    ReceiveBufferOption startupOption_;
+    EventDispatch dispatch_;
+    Form1 form_;
+};
+
+}  // namespace zorvik
