@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test run clean
+.PHONY: all bootstrap configure build test run install deb demo screenshot clean
 
 all: build
 
@@ -18,6 +18,22 @@ test: build
 
 run: build
 	@scripts/run
+
+# Honours DESTDIR, and PREFIX in place of the configured /usr/local.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install build $(if $(PREFIX),--prefix "$(PREFIX)")
+
+# build/zorvik-discovery_<version>_<arch>.deb, installing to /usr.
+deb: build
+	@cmake --build --preset default --target package
+
+# The window among three simulated devices, in a private network namespace.
+demo: build
+	@scripts/lan -- build/bin/zorvik-discovery
+
+# The README's picture: the window after a discovery among simulated devices.
+screenshot: build
+	@QT_QPA_PLATFORM=offscreen scripts/lan -- build/bin/zorvik-screenshot docs/screenshot.png
 
 clean:
 	rm -rf build build-*
