@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test run install deb demo screenshot clean
+.PHONY: all bootstrap configure build test run install deb demo screenshot bench clean
 
 all: build
 
@@ -34,6 +34,10 @@ demo: build
 # The README's picture: the window after a discovery among simulated devices.
 screenshot: build
 	@QT_QPA_PLATFORM=offscreen scripts/lan -- build/bin/zorvik-screenshot docs/screenshot.png
+
+# The burst benchmark: medians and ratios for 1,000 to 100,000 answers at once.
+bench: build
+	@bench/burst
 
 clean:
 	rm -rf build build-*

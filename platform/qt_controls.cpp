@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTimer>
 
 #include "line_ends.hpp"
 
@@ -37,7 +38,12 @@ ResultsText QtTextBox::text() const {
 void QtTextBox::setText(ResultsText text) {
     settingText_ = true;
     if (!typedByUser_ && text.extends(text_)) {
-        append(text.suffixAfter(text_));
+        std::string_view tail = text.suffixAfter(text_);
+        // A CR LF split between two texts: the widget broke the line at the CR.
+        if (text_.view().ends_with('\r') && tail.starts_with('\n')) {
+            tail.remove_prefix(1);
+        }
+        append(tail);
     } else {
         edit_.setPlainText(toWidgetText(text.view()));
     }
@@ -55,9 +61,15 @@ void QtTextBox::append(std::string_view tail) {
     QTextCursor end(edit_.document());
     end.movePosition(QTextCursor::End);
     end.insertText(toWidgetText(tail));
-    // The view follows new lines unless the user has scrolled back to read.
-    if (following) {
-        scroll.setValue(scroll.maximum());
+    // The view follows new lines unless the user has scrolled back to read;
+    // once per turn of the event loop is enough, however many lines came.
+    if (following && !followPending_) {
+        followPending_ = true;
+        QTimer::singleShot(0, &edit_, [this] {
+            followPending_ = false;
+            QScrollBar& bar = *edit_.verticalScrollBar();
+            bar.setValue(bar.maximum());
+        });
     }
 }
 

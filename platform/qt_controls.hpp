@@ -36,6 +36,7 @@ private:
     mutable ResultsText text_;
     mutable bool typedByUser_ = false;
     bool settingText_ = false;
+    bool followPending_ = false;
 };
 
 }  // namespace zorvik

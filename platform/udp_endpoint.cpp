@@ -43,12 +43,14 @@ struct UdpEndpoint::ReceiveBatch {
     std::array<mmsghdr, kBatchSize> headers{};
     std::array<iovec, kBatchSize> vectors{};
     std::array<sockaddr_in, kBatchSize> senders{};
-    std::vector<char> storage = std::vector<char>(kBatchSize * kMaxDatagram);
+    // Left uninitialised: the kernel writes only what arrives, so the pages of a
+    // slot that only ever holds small datagrams are never made resident.
+    std::unique_ptr<char[]> storage = std::make_unique_for_overwrite<char[]>(kBatchSize * kMaxDatagram);
 
     // recvmmsg writes the lengths back, so the headers are laid out afresh each call.
     void prepare() {
         for (unsigned i = 0; i < kBatchSize; ++i) {
-            vectors[i] = {storage.data() + i * kMaxDatagram, kMaxDatagram};
+            vectors[i] = {storage.get() + i * kMaxDatagram, kMaxDatagram};
             headers[i] = {};
             headers[i].msg_hdr.msg_iov = &vectors[i];
             headers[i].msg_hdr.msg_iovlen = 1;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBlock>
 #include <QTest>
@@ -70,6 +71,31 @@ TEST_F(QtTextBoxTest, longText_tenThousandAppends_keepEveryLineInOrder) {
 TEST_F(QtTextBoxTest, pastedNonAsciiText_readsAsUtf8) {
     edit.insertPlainText(QString::fromUtf8("Büro ✓"));
     EXPECT_EQ(box.text().view(), "Büro ✓");
+}
+
+}  // namespace
+}  // namespace zorvik
+
+namespace zorvik {
+namespace {
+
+TEST_F(QtTextBoxTest, appends_followTheNewestLine_unlessTheUserScrolledBack) {
+    edit.resize(300, 100);
+    edit.show();
+    auto appendLines = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            box.setText(box.text() + "Zorvy found at address: 10.0.0.1\r\n");
+        }
+        QCoreApplication::processEvents();
+    };
+    QScrollBar& scroll = *edit.verticalScrollBar();
+    appendLines(200);
+    ASSERT_GT(scroll.maximum(), 0);
+    EXPECT_EQ(scroll.value(), scroll.maximum());
+
+    scroll.setValue(10);
+    appendLines(50);
+    EXPECT_EQ(scroll.value(), 10) << "the view jumped away from what the user was reading";
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+# Reads "KIND N key=value..." lines from bench/burst and prints medians,
+# ratios against the baselines of the same run, and the targets.
+function median(list,    n, parts, i, j, t) {
+    n = split(list, parts, " ")
+    for (i = 2; i <= n; i++)
+        for (j = i; j > 1 && parts[j - 1] + 0 > parts[j] + 0; j--) {
+            t = parts[j]; parts[j] = parts[j - 1]; parts[j - 1] = t
+        }
+    return n % 2 ? parts[(n + 1) / 2] : (parts[n / 2] + parts[n / 2 + 1]) / 2
+}
+function value(kind, n, key) { return median(values[kind, n, key]) }
+function verdict(ok) { return ok ? "met" : "NOT MET" }
+
+{
+    kind = $1; n = $2
+    if (!(n in seen) && kind != "cost") { seen[n] = 1; sizes[++sizeCount] = n }
+    for (i = 3; i <= NF; i++) {
+        split($i, kv, "=")
+        values[kind, n, kv[1]] = values[kind, n, kv[1]] " " kv[2]
+    }
+    runs[kind, n]++
+}
+
+END {
+    printf "%-8s %-14s %9s %8s %10s %10s %12s\n", "N", "receiver", "listed", "lost", "ms", "peak MiB", "KiB/1000 ln"
+    split("window widget twin bare-default bare-4mib", kinds, " ")
+    for (s = 1; s <= sizeCount; s++) {
+        n = sizes[s]
+        for (k = 1; k <= 5; k++) {
+            kind = kinds[k]
+            if (!runs[kind, n]) continue
+            grown = values[kind, n, "grown_kib"] == "" ? "" : sprintf("%.0f", value(kind, n, "grown_kib") * 1000 / n)
+            printf "%-8d %-14s %9d %8d %10.1f %10.1f %12s\n", n, kind, value(kind, n, "listed"), value(kind, n, "lost"),
+                   value(kind, n, "ms"), value(kind, n, "peak_kib") / 1024, grown
+        }
+    }
+
+    top = sizes[sizeCount]
+    print ""
+    print "Targets (medians of " runs["window", top] " runs, ratios against baselines measured in this run):"
+    lost = 0
+    for (s = 1; s <= sizeCount; s++) {
+        n = sizes[s]
+        if (n < 10000) continue
+        lost += value("window", n, "lost") + value("twin", n, "lost")
+        windowRatio = value("window", n, "ms") / value("widget", n, "ms")
+        twinRatio = value("twin", n, "ms") / value("bare-4mib", n, "ms")
+        memoryRatio = value("window", n, "grown_kib") / value("widget", n, "grown_kib")
+        printf "  N=%-6d window/widget floor time %.2f (<= 1.3: %s); twin/bare 4 MiB time %.2f (<= 1.2: %s); window/widget memory per line %.2f (<= 1.2: %s)\n",
+               n, windowRatio, verdict(windowRatio <= 1.3), twinRatio, verdict(twinRatio <= 1.2),
+               memoryRatio, verdict(memoryRatio <= 1.2)
+        if (n == top) { headWindow = windowRatio; headTwin = twinRatio }
+    }
+    printf "  answers lost by the window and the twin at N >= 10,000: %d (0: %s)\n", lost, verdict(lost == 0)
+    costRatio = value("cost", 100000, "us_per_answer") / value("cost", 1000, "us_per_answer")
+    printf "  one answer costs %.1f us with 1,000 lines listed and %.1f us with 100,000: ratio %.2f (<= 1.5: %s)\n",
+           value("cost", 1000, "us_per_answer"), value("cost", 100000, "us_per_answer"), costRatio, verdict(costRatio <= 1.5)
+    if (runs["exit", top]) {
+        exitMs = value("exit", top, "exit_ms")
+        printf "  Exit pressed while listing %d answers ends the program after %.1f ms (<= 200: %s); the window painted %.0f times a second while listing\n",
+               top, exitMs, verdict(exitMs <= 200), value("window", top, "paints_per_s")
+    }
+    print ""
+    printf "Headline: %d answers at once, %d lost; the window lists them in %.1f s (%.2fx a bare text widget), the twin in %.2f s (%.2fx a bare recvmmsg receiver); a bare receiver with the default buffer loses %d.\n",
+           top, value("window", top, "lost") + value("twin", top, "lost"), value("window", top, "ms") / 1000, headWindow,
+           value("twin", top, "ms") / 1000, headTwin, value("bare-default", top, "lost")
+}

@@ -1,0 +1,235 @@
+// zorvik-bench-window MODE N: the desktop window under a burst of answers,
+// offscreen, and the floors it is measured against.
+//   window N   press Discover; time from the first line listed to the N-th
+//   widget N   the floor: N lines inserted at the end of a bare text widget of
+//              the same size, in slices with the event loop between, the view
+//              kept on the newest line after each slice, as the window does
+//   exit N     press Discover, then press Exit while the burst is being listed;
+//              time from the press reaching the event queue to the program's end
+//   cost N     the cost of one answer with N lines already listed
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+
+#include "form1.hpp"
+#include "measure.hpp"
+#include "protocol.hpp"
+#include "qt_controls.hpp"
+#include "window_program.hpp"
+
+namespace zorvik::bench {
+namespace {
+
+constexpr auto kSlice = std::chrono::milliseconds(5);
+constexpr int kIdleLimitMs = 3000;
+
+std::string answerLine(long i) {
+    return std::string(protocol::kResultPrefix) + "127.0." + std::to_string((i / 250) % 250) + "." +
+           std::to_string(2 + i % 250) + "\n";
+}
+
+// Counts paints of a widget.
+class PaintCounter final : public QObject {
+public:
+    explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
+    long paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// Watches the listed lines of a text widget: when the first came, when the
+// last, and when nothing has come for a while.
+struct ListingClock {
+    explicit ListingClock(QPlainTextEdit& edit, long target) {
+        QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [this, target](int blocks) {
+            lines = blocks - 1;  // every line ends in a line break
+            last = Clock::now();
+            if (!first) {
+                first = last;
+            }
+            if (lines >= target) {
+                QCoreApplication::exit(0);
+            }
+        });
+        idle.setInterval(250);
+        QObject::connect(&idle, &QTimer::timeout, [this] {
+            if (first && millisecondsBetween(last, Clock::now()) > kIdleLimitMs) {
+                QCoreApplication::exit(0);
+            }
+        });
+        idle.start();
+    }
+    long lines = 0;
+    std::optional<Clock::time_point> first;
+    Clock::time_point last{};
+    QTimer idle;
+};
+
+int runWindow(long n, bool pressExit) {
+    std::optional<Clock::time_point> exitPosted;
+    std::optional<Clock::time_point> ended;
+    WindowProgram program([&](int) {
+        ended = Clock::now();
+        QCoreApplication::exit(0);
+    });
+    program.start();
+    MainWindow& window = program.window();
+    PaintCounter paints(*window.txtResults.viewport());
+    ListingClock clock(window.txtResults, n);
+    const long before = residentKiB();
+    window.cmdDiscover.click();
+
+    QTimer exitPress;
+    if (pressExit) {
+        // Once a tenth of the burst is listed, press Exit through the event queue.
+        exitPress.setInterval(1);
+        QObject::connect(&exitPress, &QTimer::timeout, [&] {
+            if (clock.lines >= n / 10 && !exitPosted) {
+                const QPointF centre(window.cmdExit.width() / 2.0, window.cmdExit.height() / 2.0);
+                QCoreApplication::postEvent(&window.cmdExit, new QMouseEvent(QEvent::MouseButtonPress, centre, centre,
+                                                                             Qt::LeftButton, Qt::LeftButton, {}));
+                QCoreApplication::postEvent(&window.cmdExit, new QMouseEvent(QEvent::MouseButtonRelease, centre,
+                                                                             centre, Qt::LeftButton, {}, {}));
+                exitPosted = Clock::now();
+                exitPress.stop();
+            }
+        });
+        exitPress.start();
+    }
+    QApplication::exec();
+
+    if (pressExit) {
+        report("exit_ms=" + std::to_string(exitPosted && ended ? millisecondsBetween(*exitPosted, *ended) : -1.0) +
+               " listed_at_exit=" + std::to_string(clock.lines));
+        return 0;
+    }
+    const double ms = clock.first ? millisecondsBetween(*clock.first, clock.last) : 0.0;
+    report("listed=" + std::to_string(clock.lines) + " lost=" + std::to_string(n - clock.lines) +
+           " ms=" + std::to_string(ms) + " peak_kib=" + std::to_string(peakResidentKiB()) +
+           " grown_kib=" + std::to_string(residentKiB() - before) +
+           " paints_per_s=" + std::to_string(ms > 0 ? static_cast<double>(paints.paints) * 1000.0 / ms : 0.0));
+    return 0;
+}
+
+int runWidgetFloor(long n) {
+    MainWindow window;  // the same widget, size and place
+    window.show();
+    PaintCounter paints(*window.txtResults.viewport());
+    const long before = residentKiB();
+    long appended = 0;
+    Clock::time_point start{};
+    Clock::time_point end{};
+    QTimer slice;
+    slice.setInterval(0);
+    QObject::connect(&slice, &QTimer::timeout, [&] {
+        if (appended == 0) {
+            start = Clock::now();
+        }
+        const auto deadline = Clock::now() + kSlice;
+        QTextCursor cursor(window.txtResults.document());
+        while (appended < n && Clock::now() < deadline) {
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(QString::fromStdString(answerLine(appended++)));
+        }
+        QScrollBar& scroll = *window.txtResults.verticalScrollBar();
+        scroll.setValue(scroll.maximum());
+        if (appended == n) {
+            end = Clock::now();
+            QCoreApplication::exit(0);
+        }
+    });
+    slice.start();
+    QApplication::exec();
+    const double ms = millisecondsBetween(start, end);
+    report("listed=" + std::to_string(appended) + " lost=0 ms=" + std::to_string(ms) +
+           " peak_kib=" + std::to_string(peakResidentKiB()) + " grown_kib=" + std::to_string(residentKiB() - before) +
+           " paints_per_s=" + std::to_string(static_cast<double>(paints.paints) * 1000.0 / ms));
+    return 0;
+}
+
+// An endpoint whose every datagram is an answer from the next address.
+class AnsweringEndpoint final : public DatagramEndpoint {
+public:
+    void setProtocol(std::int32_t) override {}
+    std::int32_t SocketHandle() const override { return -1; }
+    void setRemotePort(std::int32_t) override {}
+    void setRemoteHost(std::string_view) override {}
+    void SendData(std::string_view) override {}
+    void GetData(std::string& data, DataType, std::int32_t) override { data = "ZV"; }
+    std::string RemoteHostIP() const override {
+        ++next_;
+        return "10." + std::to_string(next_ >> 16 & 255) + "." + std::to_string(next_ >> 8 & 255) + "." +
+               std::to_string(next_ & 255);
+    }
+
+private:
+    mutable long next_ = 0;
+};
+
+// Median microseconds per answer over batches, with `lines` already listed.
+[[gnu::noinline]] double measureAnswers(Form1& form) {
+    std::vector<double> batches;
+    for (int b = 0; b < 9; ++b) {
+        const auto start = Clock::now();
+        for (int i = 0; i < 200; ++i) {
+            form.Winsock1_DataArrival(2);
+        }
+        batches.push_back(millisecondsBetween(start, Clock::now()) * 1000.0 / 200);
+        QCoreApplication::processEvents();
+    }
+    std::sort(batches.begin(), batches.end());
+    return batches[batches.size() / 2];
+}
+
+int runAnswerCost(long lines) {
+    MainWindow window;
+    window.show();
+    QtTextBox txtResults(window.txtResults);
+    QtCommandButton cmdDiscover(window.cmdDiscover);
+    QtTimer timer([] {});
+    AnsweringEndpoint endpoint;
+    struct : StartupSocketOption {
+        bool apply(std::int32_t) noexcept override { return true; }
+    } option;
+    struct : Program {
+        void End() override {}
+    } program;
+    Form1 form({cmdDiscover, txtResults, timer, endpoint, option, program});
+
+    for (long i = 0; i < lines; ++i) {
+        form.Winsock1_DataArrival(2);
+    }
+    QCoreApplication::processEvents();
+    report("us_per_answer=" + std::to_string(measureAnswers(form)));
+    return 0;
+}
+
+}  // namespace
+}  // namespace zorvik::bench
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const long n = argc > 2 ? std::atol(argv[2]) : 0;
+    if (mode == "window" && n > 0) return zorvik::bench::runWindow(n, false);
+    if (mode == "exit" && n > 0) return zorvik::bench::runWindow(n, true);
+    if (mode == "widget" && n > 0) return zorvik::bench::runWidgetFloor(n);
+    if (mode == "cost" && n > 0) return zorvik::bench::runAnswerCost(n);
+    std::fprintf(stderr, "usage: zorvik-bench-window window|widget|exit|cost N\n");
+    return 2;
+}
