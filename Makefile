@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test run install deb demo screenshot bench clean
+.PHONY: all bootstrap configure build test asan fuzz-build fuzz run install deb demo screenshot bench clean
 
 all: build
 
@@ -13,8 +13,29 @@ configure: bootstrap
 build: configure
 	@cmake --build --preset default
 
+# The suite on the release build, then again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target briefly; the first failure stops it.
 test: build
 	@ctest --preset default
+	@$(MAKE) --no-print-directory asan
+	@ctest --preset asan
+	@$(MAKE) --no-print-directory fuzz-build
+	@ctest --preset fuzz
+
+# build-asan/: everything, instrumented.
+asan: bootstrap
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan
+
+# build-fuzz/: the fuzz targets, with clang.
+fuzz-build: bootstrap
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+
+# Each fuzz target for FUZZ_SECONDS; new inputs and crashes go to build-fuzz/fuzz/found/.
+FUZZ_SECONDS ?= 300
+fuzz: fuzz-build
+	@ZORVIK_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 300))
 
 run: build
 	@scripts/run

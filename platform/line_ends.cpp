@@ -11,6 +11,11 @@ QString toWidgetText(std::string_view crlfText) {
         if (crlfText.compare(at, protocol::kLineEnd.size(), protocol::kLineEnd) == 0) {
             plain += '\n';
             at += protocol::kLineEnd.size();
+        } else if (crlfText[at] == '\r') {
+            // The widget breaks the line at a lone CR too, but it would read one
+            // followed by the LF of a converted CR LF as a single break.
+            plain += '\n';
+            ++at;
         } else {
             plain += crlfText[at++];
         }

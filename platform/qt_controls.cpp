@@ -39,7 +39,7 @@ void QtTextBox::setText(ResultsText text) {
     settingText_ = true;
     if (!typedByUser_ && text.extends(text_)) {
         std::string_view tail = text.suffixAfter(text_);
-        // A CR LF split between two texts: the widget broke the line at the CR.
+        // A CR LF split between two texts is one line break, made at the CR.
         if (text_.view().ends_with('\r') && tail.starts_with('\n')) {
             tail.remove_prefix(1);
         }
