@@ -1,81 +1,88 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
+#include <net/if.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
-// A plain UDP socket on a loopback address, standing in for a device: it
-// receives what the endpoint sends and sends datagrams to the endpoint.
 namespace zorvik::testing {
 
+// True inside scripts/lan's namespace, where lo is the only interface: then
+// nothing a test sends, to the group or elsewhere, can leave the machine.
+inline bool insideLan() {
+    struct if_nameindex* all = ::if_nameindex();
+    const bool onlyLo = all && all[0].if_index && all[0].if_name == std::string("lo") && !all[1].if_index;
+    if_freenameindex(all);
+    return onlyLo;
+}
+
+// A plain UDP socket standing in for a device or a prober on a loopback
+// address, or, bound to the discovery group, for a device seeing the probes.
+// Only inside scripts/lan, as the tests that use one send to the group.
 class UdpPeer {
 public:
-    explicit UdpPeer(const char* address = "127.0.0.1") {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local = endpointAt(address, 0);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-            throw std::runtime_error("peer: cannot bind " + std::string(address));
-        }
-        const int big = 8 << 20;
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    explicit UdpPeer(const char* address = "127.0.0.1", std::uint16_t port = 0) {
+        if (!insideLan()) throw std::runtime_error("this test sends probes: run it only under scripts/lan");
+        const int on = 1;
+        const int big = 8 << 20;  // room for the bursts; root may exceed the system's cap
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+        const sockaddr_in local = at(address, port);
+        const ip_mreqn join{local.sin_addr, {}, static_cast<int>(::if_nametoindex("lo"))};
+        const bool group = ntohl(local.sin_addr.s_addr) >> 28 == 0xE;  // in 224.0.0.0/4
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+            (group && ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0))
+            throw std::runtime_error(std::string("cannot bind ") + address);
     }
-    ~UdpPeer() { ::close(fd_); }
+    ~UdpPeer() { ::close(fd); }
     UdpPeer(const UdpPeer&) = delete;
     UdpPeer& operator=(const UdpPeer&) = delete;
 
     std::uint16_t port() const {
         sockaddr_in local{};
         socklen_t length = sizeof local;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
         return ntohs(local.sin_port);
     }
 
-    void sendTo(std::uint16_t port, const std::string& payload, const char* address = "127.0.0.1") const {
-        sockaddr_in to = endpointAt(address, port);
-        if (::sendto(fd_, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
-            static_cast<ssize_t>(payload.size())) {
+    void sendTo(std::uint16_t port, std::string_view payload, const char* address = "127.0.0.1") const {
+        const sockaddr_in to = at(address, port);
+        if (::sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                     sizeof to) != static_cast<ssize_t>(payload.size()))
             throw std::runtime_error("peer: send failed");
-        }
     }
 
-    struct Received {
-        std::string payload;
+    // The next datagram, or nothing within the timeout.
+    struct Datagram {
+        std::string payload, from;
         std::uint16_t fromPort;
     };
-    // The next datagram, or nothing within the timeout.
-    std::optional<Received> receive(int timeoutMs = 2000) const {
-        pollfd readable{fd_, POLLIN, 0};
-        if (::poll(&readable, 1, timeoutMs) != 1) {
-            return std::nullopt;
-        }
+    std::optional<Datagram> receive(int timeoutMs = 2000) const {
+        pollfd readable{fd, POLLIN, 0};
         std::string buffer(65536, '\0');
         sockaddr_in from{};
         socklen_t length = sizeof from;
-        const ssize_t got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-        if (got < 0) {
-            return std::nullopt;
-        }
+        if (::poll(&readable, 1, timeoutMs) != 1) return std::nullopt;
+        const ssize_t got =
+            ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (got < 0) return std::nullopt;
         buffer.resize(static_cast<std::size_t>(got));
-        return Received{buffer, ntohs(from.sin_port)};
+        return Datagram{buffer, ::inet_ntoa(from.sin_addr), ntohs(from.sin_port)};
     }
 
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+
 private:
-    static sockaddr_in endpointAt(const char* address, std::uint16_t port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
+    static sockaddr_in at(const char* address, std::uint16_t port) {
+        sockaddr_in a{AF_INET, htons(port), {}, {}};
         ::inet_pton(AF_INET, address, &a.sin_addr);
         return a;
     }
-
-    int fd_ = -1;
 };
 
 }  // namespace zorvik::testing

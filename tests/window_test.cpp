@@ -1,3 +1,4 @@
+// The window headless, with its real endpoint, inside scripts/lan's namespace.
 #include "window_program.hpp"
 
 #include <gtest/gtest.h>
@@ -6,72 +7,38 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSignalSpy>
 #include <QTest>
 
-#include "child_process.hpp"
 #include "event_loop.hpp"
-#include "qt_printers.hpp"
-#include "group_listener.hpp"
+#include "process.hpp"
 #include "protocol.hpp"
+#include "qt_printers.hpp"
+#include "scripted_calls.hpp"
 #include "udp_peer.hpp"
 
 namespace zorvik {
 namespace {
 
-using testing::GroupListener;
-using testing::runFor;
 using testing::runUntil;
 using testing::UdpPeer;
 
-// The kernel's calls, but sends can be made to fail.
-class FailingSends final : public SystemCalls {
-public:
-    int failWith = 0;
-    int socket(int d, int t, int p) override { return real().socket(d, t, p); }
-    int close(int fd) override { return real().close(fd); }
-    int setsockopt(int fd, int l, int n, const void* v, socklen_t len) override {
-        return real().setsockopt(fd, l, n, v, len);
-    }
-    ssize_t sendto(int fd, const void* d, size_t n, int f, const sockaddr* to, socklen_t tl) override {
-        if (failWith != 0) {
-            errno = failWith;
-            return -1;
-        }
-        return real().sendto(fd, d, n, f, to, tl);
-    }
-    int recvmmsg(int fd, mmsghdr* m, unsigned c, int f) override { return real().recvmmsg(fd, m, c, f); }
-    int poll(pollfd* fds, nfds_t n, int t) override { return real().poll(fds, n, t); }
-
-private:
-    static SystemCalls& real() { return realSystemCalls(); }
-};
-
-// Records how a widget looked each time it was painted.
-class PaintWatcher final : public QObject {
-public:
-    explicit PaintWatcher(QPushButton& button) : button_(button) { button.installEventFilter(this); }
-    struct Look {
-        QString caption;
-        bool enabled;
-    };
-    std::vector<Look> paints;
-
-protected:
+// Records the button's caption and state at each paint.
+struct PaintWatcher final : QObject {
+    explicit PaintWatcher(QPushButton& b) : button(b) { b.installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            paints.push_back({button_.text(), button_.isEnabled()});
-        }
+        if (event->type() == QEvent::Paint) paints.emplace_back(button.text(), button.isEnabled());
         return false;
     }
-
-private:
-    QPushButton& button_;
+    QPushButton& button;
+    std::vector<std::pair<QString, bool>> paints;
 };
+
+QString line(const char* address) { return QStringLiteral("Zorvy found at address: %1\n").arg(address); }
 
 class WindowTest : public ::testing::Test {
 protected:
-    FailingSends calls;
+    testing::ScriptedCalls calls;
+    const UdpPeer group{"224.1.2.3", protocol::kPort};  // sees the probes as a device would
     std::optional<int> endStatus;
     WindowProgram program{[this](int status) { endStatus = status; }, calls};
     MainWindow& window = program.window();
@@ -80,26 +47,24 @@ protected:
         program.start();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
-
     void click(QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
-
+    // The probes that reached the group, after a short wait for the first.
+    int probesSent() {
+        int count = 0;
+        while (group.receive(count == 0 ? 200 : 0)) ++count;
+        return count;
+    }
     QString shown() const { return window.txtResults.toPlainText(); }
-
     // An answer from a device at `address`, to the port the probe left from.
     void answerFrom(const char* address, const std::string& payload = "ZV") {
-        UdpPeer device(address);
-        device.sendTo(program.endpoint().localPort(), payload);
+        UdpPeer(address).sendTo(program.endpoint().localPort(), payload);
     }
-    bool waitForText(const QString& text) {
-        return runUntil([&] { return shown() == text; });
-    }
+    bool waitForText(const QString& text) { return runUntil([&] { return shown() == text; }); }
 };
-
-QString line(const char* address) { return QStringLiteral("Zorvy found at address: %1\n").arg(address); }
 
 // ---- Look and keyboard ----
 
-TEST_F(WindowTest, opens_withTitleControlsAtTheirPlacesAndFocusOnResults) {
+TEST_F(WindowTest, opens_withTitleControlsAtTheirPlaces_focusOnResults_tabCyclingThroughAll) {
     EXPECT_EQ(window.windowTitle(), "Zorvik Discovery");
     EXPECT_EQ(window.size(), QSize(388, 232));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "the window must not be resizable";
@@ -111,83 +76,56 @@ TEST_F(WindowTest, opens_withTitleControlsAtTheirPlacesAndFocusOnResults) {
     EXPECT_TRUE(window.cmdDiscover.isEnabled());
     EXPECT_FALSE(window.txtResults.isReadOnly());
     EXPECT_EQ(window.txtResults.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(shown(), "");
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     EXPECT_EQ(QApplication::focusWidget(), &window.txtResults);
-}
-
-TEST_F(WindowTest, tab_movesFocusResultsThenExitThenDiscover_insertingNothing) {
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    QTest::keyClick(&window.txtResults, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), &window.cmdExit);
-    QTest::keyClick(&window.cmdExit, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), &window.cmdDiscover);
-    QTest::keyClick(&window.cmdDiscover, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), &window.txtResults);
+    // Tab goes results, Exit, Discover and round again, typing nothing.
+    for (QWidget* next : std::vector<QWidget*>{&window.cmdExit, &window.cmdDiscover, &window.txtResults}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+    }
     EXPECT_EQ(shown(), "");
-}
-
-TEST_F(WindowTest, neverDiscovered_timerStaysSilent) {
-    runFor(std::chrono::milliseconds(300));
-    EXPECT_EQ(window.cmdDiscover.text(), "Discover");
-    EXPECT_TRUE(window.cmdDiscover.isEnabled());
 }
 
 // ---- Discover ----
 
-TEST_F(WindowTest, discoverClick_showsRunningDisabledPaintedBeforeReturning) {
+TEST_F(WindowTest, discover_paintsRunningDisabledAtOnce_sendsOneProbe_untilThePeriodEnds) {
     PaintWatcher watcher(window.cmdDiscover);
-    GroupListener group;
     click(window.cmdDiscover);
     // No event loop has run since the click: the paint happened inside the handler.
     ASSERT_FALSE(watcher.paints.empty());
-    EXPECT_EQ(watcher.paints.back().caption, "Running...");
-    EXPECT_FALSE(watcher.paints.back().enabled);
-    EXPECT_EQ(group.probesReceived(), 1);
-}
-
-TEST_F(WindowTest, clickWhileListening_sendsNothing_andPeriodEndRestoresButton) {
-    GroupListener group;
+    EXPECT_EQ(watcher.paints.back(), std::make_pair(QString("Running..."), false));
+    EXPECT_EQ(probesSent(), 1);
     click(window.cmdDiscover);
-    EXPECT_EQ(group.probesReceived(), 1);
-    click(window.cmdDiscover);
-    EXPECT_EQ(group.probesReceived(), 0);
-    EXPECT_EQ(window.cmdDiscover.text(), "Running...");
-    ASSERT_TRUE(runUntil([&] { return window.cmdDiscover.isEnabled(); }, std::chrono::milliseconds(7000)));
+    EXPECT_EQ(probesSent(), 0) << "a click while listening sent a probe";
+    ASSERT_TRUE(runUntil([&] { return window.cmdDiscover.isEnabled(); }, std::chrono::seconds(7)));
     EXPECT_EQ(window.cmdDiscover.text(), "Discover");
 }
 
-TEST_F(WindowTest, answers_listedInArrivalOrder_andNextDiscoverEmptiesTheBox) {
+TEST_F(WindowTest, answers_listedInArrivalOrder_typedTextKept_andNextDiscoverEmptiesTheBox) {
     click(window.cmdDiscover);
     answerFrom("127.0.0.2");
     answerFrom("127.0.0.3", "");
     answerFrom("127.0.0.2", std::string(65507, 'x'));
-    ASSERT_TRUE(waitForText(line("127.0.0.2") + line("127.0.0.3") + line("127.0.0.2"))) << shown().toStdString();
+    const QString answers = line("127.0.0.2") + line("127.0.0.3") + line("127.0.0.2");
+    ASSERT_TRUE(waitForText(answers)) << shown().toStdString();
+    window.txtResults.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&window.txtResults, "my notes");
+    QTest::keyClick(&window.txtResults, Qt::Key_Return);
+    answerFrom("127.0.0.4");
+    ASSERT_TRUE(waitForText(answers + "my notes\n" + line("127.0.0.4"))) << shown().toStdString();
     window.cmdDiscover.setEnabled(true);  // as when the period has ended
     click(window.cmdDiscover);
     EXPECT_EQ(shown(), "");
 }
 
-TEST_F(WindowTest, typedText_staysAndTheNextAnswerFollowsIt) {
-    click(window.cmdDiscover);
-    QTest::keyClicks(&window.txtResults, "my notes");
-    QTest::keyClick(&window.txtResults, Qt::Key_Return);
-    answerFrom("127.0.0.4");
-    EXPECT_TRUE(waitForText("my notes\n" + line("127.0.0.4"))) << shown().toStdString();
-}
-
 TEST_F(WindowTest, discover_amongSimulatedDevices_listsEveryOne) {
-    testing::ChildProcess devices(testing::binDir() + "/zorvik-device-sim",
-                                  {"--interface", "lo", "--hosts", "3", "--first-address", "127.0.0.20"});
-    ASSERT_TRUE(devices.waitForLine("zorvik-device-sim: ready", std::chrono::seconds(5))) << devices.err();
+    const auto devices = testing::startDevices({"--hosts", "3", "--first-address", "127.0.0.20"});
     click(window.cmdDiscover);
     ASSERT_TRUE(runUntil([&] { return window.txtResults.document()->blockCount() == 4; }));
     QStringList listed = shown().split('\n', Qt::SkipEmptyParts);
     listed.sort();
-    EXPECT_EQ(listed.join('\n') + '\n',
-              line("127.0.0.20") + line("127.0.0.21") + line("127.0.0.22"));
+    EXPECT_EQ(listed.join('\n') + '\n', line("127.0.0.20") + line("127.0.0.21") + line("127.0.0.22"));
 }
 
 // ---- Ending ----
@@ -199,7 +137,7 @@ TEST_F(WindowTest, exitWhileListening_endsAtOnceAndNothingMoreIsListed) {
     ASSERT_EQ(endStatus, 0);
     EXPECT_TRUE(program.ended());
     UdpPeer("127.0.0.2").sendTo(port, "late");
-    runFor(std::chrono::milliseconds(200));
+    testing::runFor(std::chrono::milliseconds(200));
     EXPECT_EQ(shown(), "");
     EXPECT_EQ(window.cmdDiscover.text(), "Running...") << "Exit must not restore the button";
 }
@@ -217,22 +155,19 @@ TEST_F(WindowTest, closingTheWindow_endsLikeExit) {
 }
 
 TEST_F(WindowTest, failedSend_showsNumberAndDescription_thenEndsNonZero) {
-    calls.failWith = ENETUNREACH;
-    QString message;
-    QString title;
+    calls.failures["sendto"] = {ENETUNREACH};
+    QString report;
     // The report is modal: read it and close it from within its own event loop.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            message = box->text();
-            title = box->windowTitle();
+            report = box->windowTitle() + ": " + box->text();
             box->close();
         }
     });
     poll.start(10);
     click(window.cmdDiscover);
-    EXPECT_EQ(message, "Error 101: Network is unreachable");
-    EXPECT_EQ(title, "Zorvik Discovery");
+    EXPECT_EQ(report, "Zorvik Discovery: Error 101: Network is unreachable");
     EXPECT_EQ(endStatus, 1);
     EXPECT_FALSE(window.cmdDiscover.isEnabled());
 }

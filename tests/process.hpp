@@ -1,0 +1,52 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include <QProcess>
+
+namespace zorvik::testing {
+
+// A built program: ctest sets ZORVIK_BIN to build/bin.
+inline QString bin(const char* name) { return qEnvironmentVariable("ZORVIK_BIN") + '/' + name; }
+
+// A program run by a test, stdin empty, output collected. Every wait is bounded,
+// and whatever still runs when the test is done is killed.
+class Process : public QProcess {
+public:
+    explicit Process(const QString& path, const QStringList& args = {}) {
+        setStandardInputFile(nullDevice());
+        start(path, args);
+        EXPECT_TRUE(waitForStarted(5000)) << path.toStdString() << ": " << errorString().toStdString();
+    }
+    ~Process() override {
+        kill();
+        waitForFinished(5000);
+    }
+
+    // The exit status once it has ended, -1 if a signal ended it. One still
+    // running after `ms` is killed, and fails the test.
+    int finish(int ms = 20000) {
+        if (!waitForFinished(ms)) ADD_FAILURE() << program().toStdString() << " ran over " << ms << " ms";
+        kill();
+        waitForFinished(5000);
+        out += readAllStandardOutput().toStdString();
+        err += readAllStandardError().toStdString();
+        return exitStatus() == NormalExit ? exitCode() : -1;
+    }
+
+    std::string out, err;
+};
+
+// Simulated devices (zorvik-device-sim with `args`), listening once this returns.
+inline std::unique_ptr<Process> startDevices(const QStringList& args) {
+    auto sim = std::make_unique<Process>(bin("zorvik-device-sim"), args);
+    // Its first output is the one line saying that it listens.
+    EXPECT_TRUE(sim->waitForReadyRead(5000) && sim->readLine().startsWith("zorvik-device-sim: ready"))
+        << sim->readAllStandardError().toStdString();
+    return sim;
+}
+
+}  // namespace zorvik::testing
