@@ -12,15 +12,5 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromUtf8(version.data(), static_cast<qsizetype>(version.size())));
     QGuiApplication::setDesktopFileName(QStringLiteral("zorvik-discovery"));
 
-    int status = 0;
-    zorvik::WindowProgram program([&status](int endStatus) {
-        status = endStatus;
-        QCoreApplication::exit(endStatus);
-    });
-    program.start();
-    if (program.ended()) {
-        return status;  // the load failed before the event loop ever ran
-    }
-    QApplication::exec();
-    return status;
+    return zorvik::WindowProgram().exec();
 }

@@ -1,5 +1,6 @@
 #include "window_program.hpp"
 
+#include <QApplication>
 #include <QMessageBox>
 
 #include "protocol.hpp"
@@ -30,6 +31,7 @@ WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& c
                     Winsock1_.stop();
                     tmrResetCaption_.stop();
                     window_.hide();
+                    status_ = status;
                     end(status);
                 }),
       form_({cmdDiscover_, txtResults_, tmrResetCaption_, Winsock1_, startupOption_, dispatch_}) {
@@ -46,6 +48,14 @@ WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& c
             dispatch_.End();
         }
     };
+}
+
+void WindowProgram::exitEventLoop(int status) { QCoreApplication::exit(status); }
+
+int WindowProgram::exec() {
+    start();
+    // A failed load ends the program before there is an event loop to leave.
+    return ended() ? status_ : QApplication::exec();
 }
 
 void WindowProgram::start() {

@@ -14,19 +14,27 @@ namespace zorvik {
 
 // The desktop program, short of its entry point: the window, its controls and
 // endpoint, and the dispatch of their events to Form1. `end` is called once,
-// with the program's exit status, when the program is to end.
+// with the program's exit status, when the program is to end; by default it
+// leaves the event loop with that status.
 class WindowProgram {
 public:
-    explicit WindowProgram(std::function<void(int status)> end, SystemCalls& calls = realSystemCalls());
+    explicit WindowProgram(std::function<void(int status)> end = exitEventLoop,
+                           SystemCalls& calls = realSystemCalls());
 
     // Runs Form_Load, then shows the window unless the load failed.
     void start();
+
+    // Starts the program and runs the event loop until it ends; its exit status.
+    int exec();
 
     bool ended() const { return dispatch_.ended(); }
     MainWindow& window() { return window_; }
     UdpEndpoint& endpoint() { return Winsock1_; }
 
 private:
+    static void exitEventLoop(int status);
+
+    int status_ = 0;
     MainWindow window_;
     QtCommandButton cmdDiscover_;
     QtTextBox txtResults_;

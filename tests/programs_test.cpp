@@ -20,7 +20,7 @@ class ProgramTest : public ::testing::Test {
 protected:
     testing::UdpPeer prober;  // constructed first: it makes sure this runs inside scripts/lan
     void probe(std::string_view bytes = protocol::kProbe) {
-        prober.sendTo(protocol::kPort, bytes, "224.1.2.3");
+        prober.sendTo(protocol::kPort, bytes, protocol::kGroup.data());
     }
     // The answers, sorted, once `count` have come or `waitMs` passed without the next.
     Answers receive(std::size_t count, int waitMs = 5000) {

@@ -38,7 +38,7 @@ QString line(const char* address) { return QStringLiteral("Zorvy found at addres
 class WindowTest : public ::testing::Test {
 protected:
     testing::ScriptedCalls calls;
-    const UdpPeer group{"224.1.2.3", protocol::kPort};  // sees the probes as a device would
+    const UdpPeer group{protocol::kGroup.data(), protocol::kPort};  // sees the probes as a device would
     std::optional<int> endStatus;
     WindowProgram program{[this](int status) { endStatus = status; }, calls};
     MainWindow& window = program.window();

@@ -15,23 +15,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    int status = 0;
-    zorvik::WindowProgram program([&status](int endStatus) {
-        status = endStatus;
-        QCoreApplication::exit(endStatus);
-    });
-    program.start();
-    if (program.ended()) {
-        return status;
-    }
-    program.window().cmdDiscover.click();
+    zorvik::WindowProgram program;
+    // Once the window shows, press Discover; a second later, save the picture.
+    QTimer::singleShot(0, [&] { program.window().cmdDiscover.click(); });
     QTimer::singleShot(1000, [&] {
-        if (!program.window().grab().save(QString::fromLocal8Bit(argv[1]))) {
+        const bool saved = program.window().grab().save(QString::fromLocal8Bit(argv[1]));
+        if (!saved) {
             std::fprintf(stderr, "zorvik-screenshot: cannot write %s\n", argv[1]);
-            status = 1;
         }
-        QCoreApplication::exit(status);
+        QCoreApplication::exit(saved ? 0 : 1);
     });
-    QApplication::exec();
-    return status;
+    return program.exec();
 }
