@@ -17,7 +17,6 @@ public:
     void setEnabled(bool enabled) override;
     void setInterval(std::int32_t milliseconds) override;
 
-    bool isActive() const { return timer_.isActive(); }
     void stop();
 
 private:

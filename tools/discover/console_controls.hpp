@@ -7,16 +7,13 @@
 
 namespace zorvik {
 
-// The button of a program without a window: it only remembers its state.
+// The button of a program without a window: nothing shows it, and the program
+// presses it once at start, so its caption and state need not be kept.
 class ConsoleButton final : public CommandButton {
 public:
-    void setCaption(std::string_view caption) override { caption_ = caption; }
-    void setEnabled(bool enabled) override { enabled_ = enabled; }
+    void setCaption(std::string_view) override {}
+    void setEnabled(bool) override {}
     void Refresh() override {}
-
-private:
-    std::string caption_;
-    bool enabled_ = true;
 };
 
 // The results box of a program without a window: each line appended to the
