@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <new>
 #include <utility>
 
 #include "controls.hpp"
@@ -8,18 +11,24 @@
 
 namespace zorvik {
 
-// Delivers events to the handlers one at a time. A failure that escapes a
-// handler is reported, and then the program ends with a non-zero status. Once
-// the program has ended, nothing more is delivered.
+// Every path from the event loop into the program's code goes through here, so
+// events reach the handlers one at a time and no failure escapes into the event
+// loop. A failure is reported once and ends the program with a non-zero status.
+// Ending first halts every source of events (the endpoint, the timer), so that
+// nothing is taken in or delivered while a report is on screen or afterwards.
 class EventDispatch final : public Program {
 public:
+    using Halter = std::function<void()>;
     using Reporter = std::function<void(const Failure&)>;
-    using Ender = std::function<void(int status)>;
+    using Exiter = std::function<void(int status)>;
 
     static constexpr int kFailureStatus = 1;
 
-    EventDispatch(Reporter report, Ender end, int failureStatus = kFailureStatus)
-        : report_(std::move(report)), end_(std::move(end)), failureStatus_(failureStatus) {}
+    EventDispatch(Halter halt, Reporter report, Exiter exit, int failureStatus = kFailureStatus)
+        : halt_(std::move(halt)),
+          report_(std::move(report)),
+          exit_(std::move(exit)),
+          failureStatus_(failureStatus) {}
 
     template <typename Handler>
     void deliver(Handler&& handler) {
@@ -30,6 +39,8 @@ public:
             std::forward<Handler>(handler)();
         } catch (const Failure& failure) {
             fail(failure);
+        } catch (const std::bad_alloc&) {
+            fail(Failure(ENOMEM, std::strerror(ENOMEM)));
         } catch (const std::exception& other) {
             fail(Failure(0, other.what()));
         }
@@ -40,22 +51,34 @@ public:
 
     // Ends the program now with the given status.
     void end(int status) {
-        ended_ = true;
-        end_(status);
+        if (stop()) {
+            exit_(status);
+        }
     }
 
     bool ended() const noexcept { return ended_; }
 
 private:
-    void fail(const Failure& failure) {
-        // Ended first, so that nothing is delivered while the report is shown.
+    // Marks the program ended and halts its sources; false if it had ended already.
+    bool stop() {
+        if (ended_) {
+            return false;
+        }
         ended_ = true;
-        report_(failure);
-        end_(failureStatus_);
+        halt_();
+        return true;
     }
 
+    void fail(const Failure& failure) {
+        if (stop()) {
+            report_(failure);
+            exit_(failureStatus_);
+        }
+    }
+
+    Halter halt_;
     Reporter report_;
-    Ender end_;
+    Exiter exit_;
     int failureStatus_;
     bool ended_ = false;
 };

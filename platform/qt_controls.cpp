@@ -52,6 +52,8 @@ void QtTextBox::setText(ResultsText text) {
     text_ = std::move(text);
 }
 
+void QtTextBox::flush() {}
+
 void QtTextBox::append(std::string_view tail) {
     if (tail.empty()) {
         return;

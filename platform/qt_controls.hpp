@@ -29,6 +29,9 @@ public:
     ResultsText text() const override;
     void setText(ResultsText text) override;
 
+    // Puts lines appended since the last flush into the widget.
+    void flush();
+
 private:
     void append(std::string_view tail);
 

@@ -241,6 +241,9 @@ void UdpEndpoint::deliverSlice() {
         }
     }
     delivering_ = false;
+    if (sliceEnd_ && !stopped_) {
+        sliceEnd_();
+    }
     if (stopped_) {
         return;
     }

@@ -48,6 +48,10 @@ public:
     // Called once per arrived datagram with its size, from the event loop.
     void onDataArrival(ArrivalHandler handler) { arrival_ = std::move(handler); }
 
+    // Called at the end of every delivery slice that reported an arrival, before
+    // control returns to the event loop: where a text box shows the slice's lines.
+    void onSliceEnd(std::function<void()> handler) { sliceEnd_ = std::move(handler); }
+
     // Takes in whatever the kernel holds and reports every datagram not yet
     // reported, before returning.
     void deliverPending();
@@ -77,6 +81,7 @@ private:
     QTimer deliveryTimer_;
     std::unique_ptr<ReceiveBatch> batch_;
     ArrivalHandler arrival_;
+    std::function<void()> sliceEnd_;
 
     std::optional<in_addr> remoteHost_;
     std::optional<std::uint16_t> remotePort_;

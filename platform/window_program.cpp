@@ -24,16 +24,19 @@ WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& c
       tmrResetCaption_([this] { dispatch_.deliver([this] { form_.tmrResetCaption_Timer(); }); }),
       Winsock1_(calls),
       startupOption_(calls),
-      dispatch_([this](const Failure& failure) { showFailure(window_, failure); },
-                [this, end = std::move(end)](int status) {
-                    // Nothing reaches the logic after this: pending expiries and
-                    // datagrams are abandoned with the window.
-                    Winsock1_.stop();
-                    tmrResetCaption_.stop();
-                    window_.hide();
-                    status_ = status;
-                    end(status);
-                }),
+      dispatch_(
+          [this] {
+              // Nothing reaches the logic after this: pending expiries and
+              // datagrams are abandoned with the window.
+              Winsock1_.stop();
+              tmrResetCaption_.stop();
+          },
+          [this](const Failure& failure) { showFailure(window_, failure); },
+          [this, end = std::move(end)](int status) {
+              window_.hide();
+              status_ = status;
+              end(status);
+          }),
       form_({cmdDiscover_, txtResults_, tmrResetCaption_, Winsock1_, startupOption_, dispatch_}) {
     QObject::connect(&window_.cmdDiscover, &QPushButton::clicked,
                      [this] { dispatch_.deliver([this] { form_.cmdDiscover_Click(); }); });
@@ -42,12 +45,9 @@ WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& c
     Winsock1_.onDataArrival([this](std::int32_t bytesTotal) {
         dispatch_.deliver([this, bytesTotal] { form_.Winsock1_DataArrival(bytesTotal); });
     });
+    Winsock1_.onSliceEnd([this] { txtResults_.flush(); });
     // Closing the window ends the program as Exit does.
-    window_.onClose = [this] {
-        if (!dispatch_.ended()) {
-            dispatch_.End();
-        }
-    };
+    window_.onClose = [this] { dispatch_.deliver([this] { dispatch_.End(); }); };
 }
 
 void WindowProgram::exitEventLoop(int status) { QCoreApplication::exit(status); }

@@ -63,13 +63,15 @@ int main(int argc, char** argv) {
     QtTimer tmrResetCaption([&] { onTimer(); });
 
     EventDispatch dispatch(
+        [&] {
+            Winsock1.stop();
+            tmrResetCaption.stop();
+        },
         [](const Failure& failure) {
             std::fprintf(stderr, "error %d: %s\n", failure.number(), failure.description().c_str());
         },
         [&](int endStatus) {
             status = endStatus;
-            Winsock1.stop();
-            tmrResetCaption.stop();
             QCoreApplication::exit(endStatus);
         },
         kFailureStatus);
