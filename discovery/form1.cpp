@@ -1,6 +1,7 @@
 #include "form1.hpp"
 
 #include <string>
+#include <utility>
 
 #include "protocol.hpp"
 
@@ -40,9 +41,13 @@ void Form1::tmrResetCaption_Timer() {
 void Form1::Winsock1_DataArrival(std::int32_t bytesTotal) {
     std::string data;
     c_.Winsock1.GetData(data, DataType::Text, bytesTotal);
-    // The content of an answer is not examined; only its sender matters.
-    c_.txtResults.setText(c_.txtResults.text() + protocol::kResultPrefix +
-                          c_.Winsock1.RemoteHostIP() + protocol::kLineEnd);
+    // The content of an answer is not examined; only its sender matters. One
+    // statement per read, so the box is read before the sender, in that order.
+    ResultsText results = c_.txtResults.text();
+    results += protocol::kResultPrefix;
+    results += c_.Winsock1.RemoteHostIP();
+    results += protocol::kLineEnd;
+    c_.txtResults.setText(std::move(results));
 }
 
 }  // namespace zorvik
