@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test asan fuzz-build fuzz run install deb demo screenshot bench clean
+.PHONY: all bootstrap configure build test asan fuzz-build fuzz windows run install deb demo screenshot bench clean
 
 all: build
 
@@ -14,13 +14,21 @@ build: configure
 	@cmake --build --preset default
 
 # The suite on the release build, then again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target briefly; the first failure stops it.
+# UndefinedBehaviorSanitizer, then each fuzz target briefly, then the Windows
+# build under Wine; the first failure stops it.
 test: build
 	@ctest --preset default
 	@$(MAKE) --no-print-directory asan
 	@ctest --preset asan
 	@$(MAKE) --no-print-directory fuzz-build
 	@ctest --preset fuzz
+	@$(MAKE) --no-print-directory windows
+	@ctest --preset windows
+
+# build-windows/bin/: the Windows programs, cross-built with mingw-w64.
+windows: bootstrap
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows
 
 # build-asan/: everything, instrumented.
 asan: bootstrap

@@ -7,7 +7,8 @@ set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
 # The sanitizers bring their own checks, and their interceptors do not mix
 # with glibc's fortified calls; only optimized builds are hardened.
-if(ZORVIK_SANITIZE)
+if(ZORVIK_SANITIZE OR WIN32)
+    # Windows programs are hardened by the linker's defaults (ASLR, DEP).
     set(ZORVIK_HARDENED OFF)
 else()
     set(ZORVIK_HARDENED ON)
