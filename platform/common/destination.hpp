@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zorvik {
+
+// Where the endpoint sends: set by the logic before each send, checked here
+// the same way on every platform. Address and port are in network byte order.
+class Destination {
+public:
+    // Throws Failure(EINVAL) unless 1 to 65535.
+    void setPort(std::int32_t port);
+    // A literal dotted IPv4 address only: the endpoint never looks names up.
+    void setHost(std::string_view host);
+
+    struct Address {
+        std::uint32_t address;
+        std::uint16_t port;
+    };
+    // Throws Failure(EDESTADDRREQ) while the host or the port is unset.
+    Address require() const;
+
+private:
+    std::optional<std::uint32_t> host_;
+    std::optional<std::uint16_t> port_;
+};
+
+// The address of dotted-decimal text (four decimal numbers 0 to 255, no
+// leading zeros, nothing else), in network byte order.
+std::optional<std::uint32_t> parseDottedAddress(std::string_view text);
+
+// The dotted-decimal text of an IPv4 address given in network byte order.
+std::string dottedAddress(std::uint32_t networkOrder);
+
+}  // namespace zorvik

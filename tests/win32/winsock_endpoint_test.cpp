@@ -1,0 +1,112 @@
+// The Winsock endpoint on real sockets under Wine, inside a private namespace.
+#include "winsock_endpoint.hpp"
+
+#include <gtest/gtest.h>
+
+#include "failure.hpp"
+#include "protocol.hpp"
+#include "receive_buffer_option.hpp"
+#include "win32_test_support.hpp"
+
+namespace zorvik::win32 {
+namespace {
+
+using testing::pumpFor;
+using testing::pumpUntil;
+using testing::WinsockPeer;
+
+struct Arrival {
+    std::string payload, sender;
+};
+
+class WinsockEndpointTest : public ::testing::Test {
+protected:
+    WinsockEndpoint endpoint;
+    WinsockPeer device;
+    std::vector<Arrival> arrivals;
+
+    void SetUp() override {
+        endpoint.setProtocol(protocol::kProtocolUdp);
+        ASSERT_TRUE(ReceiveBufferOption().apply(endpoint.SocketHandle()));
+        endpoint.onDataArrival([this](std::int32_t size) {
+            arrivals.push_back({{}, endpoint.RemoteHostIP()});
+            endpoint.GetData(arrivals.back().payload, DataType::Text, size);
+        });
+    }
+    // Sends the probe to the test's device, which learns the endpoint's port from it.
+    std::uint16_t probeDevice() {
+        endpoint.setRemoteHost("127.0.0.2");
+        endpoint.setRemotePort(device.port());
+        endpoint.SendData(protocol::kProbe);
+        const auto probe = device.receive();
+        EXPECT_EQ(probe ? probe->payload : "none", std::string("\x5A\x56\x00\x01", 4));
+        return probe ? probe->fromPort : 0;
+    }
+};
+
+TEST_F(WinsockEndpointTest, probeThenAnswers_everySizeAndByteOnceInOrder_fromTheirSender) {
+    EXPECT_EQ(endpoint.localPort(), 0) << "the endpoint must not bind before its first send";
+    const std::uint16_t port = probeDevice();
+    EXPECT_EQ(port, endpoint.localPort());
+    const std::string sizes[] = {"", "Z", std::string(65507, '\0') + "", std::string("a\0b", 3)};
+    for (const auto& payload : sizes) device.sendTo(port, payload);
+    WinsockPeer other;
+    for (int i = 0; i < 3000; ++i) other.sendTo(port, std::to_string(i));
+    ASSERT_TRUE(pumpUntil([&] { return arrivals.size() >= 3004; })) << arrivals.size();
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(arrivals[i].payload, sizes[i]);
+        EXPECT_EQ(arrivals[i].sender, "127.0.0.1");
+    }
+    for (std::size_t i = 4; i < arrivals.size(); ++i) {
+        ASSERT_EQ(arrivals[i].payload, std::to_string(i - 4));
+        ASSERT_EQ(arrivals[i].sender, "127.0.0.1");
+    }
+    pumpFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(arrivals.size(), 3004u) << "each datagram once";
+}
+
+TEST_F(WinsockEndpointTest, unreachablePortOrGroupTraffic_isNoAnswer) {
+    const std::uint16_t port = probeDevice();
+    // An ICMP port unreachable for a send to a closed port must change nothing.
+    std::uint16_t closedPort = 0;
+    {
+        WinsockPeer closed("127.0.0.9");
+        closedPort = closed.port();
+    }
+    endpoint.setRemoteHost("127.0.0.9");
+    endpoint.setRemotePort(closedPort);
+    endpoint.SendData("unreachable");
+    // A host that has joined the group sends to the group at the endpoint's port.
+    WinsockPeer member("127.0.0.4");
+    ip_mreq join{};
+    inet_pton(AF_INET, "224.1.2.3", &join.imr_multiaddr);
+    inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
+    ASSERT_EQ(setsockopt(member.handle(), IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join),
+                         sizeof join),
+              0);
+    member.sendTo(port, "to the group", "224.1.2.3");
+    device.sendTo(port, "direct");
+    ASSERT_TRUE(pumpUntil([&] { return !arrivals.empty(); }));
+    pumpFor(std::chrono::milliseconds(200));
+    ASSERT_EQ(arrivals.size(), 1u);
+    EXPECT_EQ(arrivals[0].payload, "direct");
+    endpoint.setRemoteHost(std::string(protocol::kGroup));
+    endpoint.setRemotePort(protocol::kPort);
+    EXPECT_NO_THROW(endpoint.SendData(protocol::kProbe));
+}
+
+TEST_F(WinsockEndpointTest, sendWithoutRoute_failsWithTheSystemsNumberAndText) {
+    endpoint.setRemoteHost("10.1.2.3");
+    endpoint.setRemotePort(protocol::kPort);
+    try {
+        endpoint.SendData(protocol::kProbe);
+        FAIL() << "sent without a route";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.number(), WSAENETUNREACH);
+        EXPECT_FALSE(failure.description().empty());
+        EXPECT_EQ(failure.description(), "A socket operation was attempted to an unreachable network.");
+    }
+}
+
+}  // namespace
+}  // namespace zorvik::win32
