@@ -11,14 +11,16 @@
 
 namespace zorvik::testing {
 
-// Runs the message loop until the condition holds or the deadline passes.
+// Runs the message loop until the condition holds or the deadline passes,
+// giving `dialog` its keyboard handling as the program's own loop does.
 inline bool pumpUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+                      std::chrono::milliseconds deadline = std::chrono::seconds(5), HWND dialog = nullptr) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end) return false;
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (dialog != nullptr && IsDialogMessageW(dialog, &message)) continue;
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }

@@ -1,0 +1,197 @@
+// The Win32 window under Wine on a virtual display, driven through window
+// messages as a user's keyboard and mouse would, inside a private namespace.
+#include "window_program.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "protocol.hpp"
+#include "wide_text.hpp"
+#include "win32_test_support.hpp"
+#include "window_layout.hpp"
+
+namespace zorvik::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::WinsockPeer;
+
+std::string textOf(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return narrow(text);
+}
+
+// Where a control is, in its window's client coordinates.
+RECT placeOf(HWND control) {
+    RECT at;
+    GetWindowRect(control, &at);
+    MapWindowPoints(HWND_DESKTOP, GetParent(control), reinterpret_cast<POINT*>(&at), 2);
+    return at;
+}
+
+// Listens on the group's port as a device does, to count the probes.
+struct ProbeListener {
+    SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    ProbeListener() {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(protocol::kPort);
+        bind(socket, reinterpret_cast<sockaddr*>(&at), sizeof at);
+        ip_mreq join{};
+        inet_pton(AF_INET, std::string(protocol::kGroup).c_str(), &join.imr_multiaddr);
+        inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
+        setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join), sizeof join);
+    }
+    ~ProbeListener() { closesocket(socket); }
+    int probes(int waitMs) {
+        int count = 0;
+        WSAPOLLFD readable{socket, POLLRDNORM, 0};
+        while (WSAPoll(&readable, 1, waitMs) > 0) {
+            char buffer[16];
+            if (recv(socket, buffer, sizeof buffer, 0) == 4) ++count;
+        }
+        return count;
+    }
+};
+
+class Win32WindowTest : public ::testing::Test {
+protected:
+    std::optional<int> endStatus;
+    WindowProgram program{[this](int status) { endStatus = status; }};
+    MainWindow& window = program.window();
+
+    void SetUp() override { program.start(); }
+    bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = 5s) {
+        return testing::pumpUntil(condition, deadline, window.handle());
+    }
+    void key(HWND to, WPARAM virtualKey) {
+        PostMessageW(to, WM_KEYDOWN, virtualKey, 0);
+        PostMessageW(to, WM_KEYUP, virtualKey, 0);
+        pumpUntil([] { return false; }, 50ms);
+    }
+    // A click of the mouse's left button in the middle of `control`, as a user makes it.
+    void click(HWND control) {
+        RECT at;
+        GetWindowRect(control, &at);
+        SetCursorPos((at.left + at.right) / 2, (at.top + at.bottom) / 2);
+        INPUT presses[2] = {};
+        presses[0].type = presses[1].type = INPUT_MOUSE;
+        presses[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        presses[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, presses, sizeof(INPUT));
+        pumpUntil([] { return false; }, 100ms);
+    }
+    // One answer from a loopback peer to the endpoint's port, listed.
+    void answer() {
+        const std::size_t before = textOf(window.txtResults()).size();
+        WinsockPeer().sendTo(program.endpoint().localPort(), "ZV");
+        ASSERT_TRUE(pumpUntil([&] { return textOf(window.txtResults()).size() > before; }));
+    }
+};
+
+TEST_F(Win32WindowTest, layout_titleClientAndControls_atTheWindowsDpi) {
+    const UINT dpi = GetDpiForWindow(window.handle());
+    if (const char* expected = std::getenv("ZORVIK_EXPECTED_DPI")) {
+        EXPECT_EQ(dpi, std::stoul(expected));
+    }
+    const auto scaled = [dpi](int pixels) { return MulDiv(pixels, static_cast<int>(dpi), 96); };
+    EXPECT_EQ(textOf(window.handle()), protocol::kProductName);
+    RECT client;
+    GetClientRect(window.handle(), &client);
+    EXPECT_EQ(client.right, scaled(layout::kClientWidth));
+    EXPECT_EQ(client.bottom, scaled(layout::kClientHeight));
+    const std::pair<HWND, layout::Rect> controls[] = {{window.txtResults(), layout::kResultsBox},
+                                                      {window.cmdDiscover(), layout::kDiscoverButton},
+                                                      {window.cmdExit(), layout::kExitButton}};
+    for (const auto& [control, at] : controls) {
+        const RECT place = placeOf(control);
+        EXPECT_EQ(place.left, scaled(at.left));
+        EXPECT_EQ(place.top, scaled(at.top));
+        EXPECT_EQ(place.right - place.left, scaled(at.width));
+        EXPECT_EQ(place.bottom - place.top, scaled(at.height));
+    }
+    const LONG style = GetWindowLongW(window.handle(), GWL_STYLE);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MAXIMIZEBOX)) << "the window has a fixed size";
+}
+
+TEST_F(Win32WindowTest, keyboard_focusStartsInTheBoxAndTabRunsBoxExitDiscover) {
+    EXPECT_EQ(GetFocus(), window.txtResults());
+    key(GetFocus(), VK_TAB);
+    EXPECT_EQ(GetFocus(), window.cmdExit());
+    key(GetFocus(), VK_TAB);
+    EXPECT_EQ(GetFocus(), window.cmdDiscover());
+    key(GetFocus(), VK_TAB);
+    EXPECT_EQ(GetFocus(), window.txtResults());
+}
+
+TEST_F(Win32WindowTest, discover_busyAtOnceOneProbeFiveSecondsThenReady_answersKeptAfterTypedText) {
+    ProbeListener device;
+    SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
+    const auto clicked = std::chrono::steady_clock::now();
+    EXPECT_EQ(textOf(window.cmdDiscover()), protocol::kBusyCaption);
+    EXPECT_FALSE(IsWindowEnabled(window.cmdDiscover()));
+    EXPECT_FALSE(GetUpdateRect(window.cmdDiscover(), nullptr, FALSE)) << "painted before the click returned";
+    click(window.cmdDiscover());
+    EXPECT_EQ(device.probes(300), 1) << "a disabled button sends nothing";
+
+    ASSERT_TRUE(pumpUntil([&] { return IsWindowEnabled(window.cmdDiscover()) != FALSE; }, 8s));
+    const auto period = std::chrono::steady_clock::now() - clicked;
+    EXPECT_GT(period, 4500ms);
+    EXPECT_EQ(textOf(window.cmdDiscover()), protocol::kReadyCaption);
+
+    answer();  // late, after the period
+    for (const wchar_t c : std::wstring(L"typed")) SendMessageW(window.txtResults(), WM_CHAR, c, 0);
+    answer();
+    EXPECT_EQ(textOf(window.txtResults()),
+              "Zorvy found at address: 127.0.0.1\r\ntypedZorvy found at address: 127.0.0.1\r\n");
+    SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
+    EXPECT_EQ(textOf(window.txtResults()), "");
+}
+
+TEST_F(Win32WindowTest, tenThousandAnswers_allListedInTheBox) {
+    SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
+    WinsockPeer device;
+    for (int i = 0; i < 10000; ++i) device.sendTo(program.endpoint().localPort(), "ZV");
+    ASSERT_TRUE(pumpUntil([&] { return SendMessageW(window.txtResults(), EM_GETLINECOUNT, 0, 0) > 10000; }, 60s))
+        << SendMessageW(window.txtResults(), EM_GETLINECOUNT, 0, 0);
+    EXPECT_EQ(textOf(window.txtResults()).size(), 10000 * std::string("Zorvy found at address: 127.0.0.1\r\n").size());
+}
+
+TEST_F(Win32WindowTest, escapeExitOrClose_endTheProgramAtOnce) {
+    key(window.cmdDiscover(), VK_ESCAPE);
+    EXPECT_EQ(endStatus, 0) << "Escape";
+    for (const auto& end : std::vector<std::function<void(WindowProgram&)>>{
+             [](WindowProgram& p) { SendMessageW(p.window().cmdExit(), BM_CLICK, 0, 0); },
+             [](WindowProgram& p) { SendMessageW(p.window().handle(), WM_CLOSE, 0, 0); }}) {
+        std::optional<int> status;
+        WindowProgram other([&](int s) { status = s; });
+        other.start();
+        SendMessageW(other.window().cmdDiscover(), BM_CLICK, 0, 0);
+        end(other);
+        EXPECT_EQ(status, 0);
+        EXPECT_FALSE(IsWindowVisible(other.window().handle()));
+    }
+}
+
+// Run in a namespace without a route for the group (scripts/wine --no-route).
+TEST_F(Win32WindowTest, NoRoute_discover_showsTheErrorThenEndsWithFailure) {
+    static std::string shown;
+    // The message box runs its own loop; a timer in it reads and closes the box.
+    SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
+        if (HWND box = FindWindowW(L"#32770", L"Zorvik Discovery")) {
+            HWND text = GetDlgItem(box, 0xFFFF);
+            shown = textOf(text);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            KillTimer(nullptr, id);
+        }
+    });
+    SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
+    EXPECT_EQ(shown, "Error 10051: A socket operation was attempted to an unreachable network.");
+    EXPECT_NE(endStatus.value_or(0), 0);
+}
+
+}  // namespace
+}  // namespace zorvik::win32
