@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test asan fuzz-build fuzz windows run install deb demo screenshot bench clean
+.PHONY: all bootstrap configure build test asan fuzz-build fuzz windows windows-package run install deb demo screenshot bench clean
 
 all: build
 
@@ -22,13 +22,18 @@ test: build
 	@ctest --preset asan
 	@$(MAKE) --no-print-directory fuzz-build
 	@ctest --preset fuzz
-	@$(MAKE) --no-print-directory windows
+	@$(MAKE) --no-print-directory windows-package
 	@ctest --preset windows
 
 # build-windows/bin/: the Windows programs, cross-built with mingw-w64.
 windows: bootstrap
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows
+
+# build-windows/zorvik-discovery-<version>-win64.zip and .exe, the installer.
+windows-package: windows
+	@cd build-windows && cpack -G "ZIP;NSIS" >/dev/null
+	@ls build-windows/zorvik-discovery-*-win64.*
 
 # build-asan/: everything, instrumented.
 asan: bootstrap
