@@ -28,12 +28,11 @@ MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
     txtResults.setAccessibleName(QStringLiteral("Results"));
 
     cmdDiscover.setGeometry(kDiscoverButton);
+    // No accessible name of its own: a screen reader reads the caption as it changes.
     cmdDiscover.setText(text(protocol::kReadyCaption));
-    cmdDiscover.setAccessibleName(text(protocol::kReadyCaption));
 
     cmdExit.setGeometry(kExitButton);
     cmdExit.setText(text(protocol::kExitCaption));
-    cmdExit.setAccessibleName(text(protocol::kExitCaption));
     // Exit is the window's cancel button: Escape presses it.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, &cmdExit, &QPushButton::click);
