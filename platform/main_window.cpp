@@ -25,6 +25,10 @@ MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
     txtResults.setGeometry(kResultsBox);
     txtResults.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtResults.setTabChangesFocus(true);
+    // Qt's default wrap looks for a word boundary through the rest of a line before
+    // breaking anywhere: quadratic in a long line without spaces (a 2 MB paste
+    // took minutes to lay out). Breaking at the edge is linear.
+    txtResults.setWordWrapMode(QTextOption::WrapAnywhere);
     txtResults.setAccessibleName(QStringLiteral("Results"));
 
     cmdDiscover.setGeometry(kDiscoverButton);

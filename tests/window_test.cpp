@@ -21,6 +21,7 @@ namespace {
 
 using testing::runUntil;
 using testing::UdpPeer;
+using Shown = std::pair<QString, QString>;
 
 // Records the button's caption and state at each paint.
 struct PaintWatcher final : QObject {
@@ -34,6 +35,7 @@ struct PaintWatcher final : QObject {
 };
 
 QString line(const char* address) { return QStringLiteral("Zorvy found at address: %1\n").arg(address); }
+void click(QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -42,22 +44,21 @@ protected:
     std::optional<int> endStatus;
     WindowProgram program{[this](int status) { endStatus = status; }, calls};
     MainWindow& window = program.window();
+    QPlainTextEdit& results = window.txtResults;
     const QTimer& timer = program.timer().qtTimer();
 
     void SetUp() override {
         program.start();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
-    void click(QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
     // The probes that reached the group, after a short wait for the first.
     int probesSent() {
         int count = 0;
         while (group.receive(count == 0 ? 200 : 0)) ++count;
         return count;
     }
-    QString shown() const { return window.txtResults.toPlainText(); }
-    // The caption, and what a screen reader says the button is.
-    std::pair<QString, QString> discover() const {
+    // The Discover button's caption, and its name as a screen reader says it.
+    Shown discover() const {
         return {window.cmdDiscover.text(), QAccessible::queryAccessibleInterface(&window.cmdDiscover)->text(QAccessible::Name)};
     }
     void answerFrom(const char* address, const std::string& payload = "ZV") {
@@ -65,27 +66,28 @@ protected:
     }
 };
 
-TEST_F(WindowTest, opens_withControlsAtTheirPlaces_focusOnResults_tabCycling_timerIdle) {
+TEST_F(WindowTest, opens_withControlsInPlace_focusOnResults_tabCycling_timerIdle) {
     EXPECT_EQ(window.windowTitle(), "Zorvik Discovery");
     EXPECT_EQ(window.size(), QSize(388, 232));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "the window must not be resizable";
-    EXPECT_EQ(window.txtResults.geometry(), QRect(8, 8, 369, 177));
+    EXPECT_EQ(results.geometry(), QRect(8, 8, 369, 177));
     EXPECT_EQ(window.cmdDiscover.geometry(), QRect(96, 200, 73, 25));
     EXPECT_EQ(window.cmdExit.geometry(), QRect(192, 200, 81, 25));
-    EXPECT_EQ(discover(), std::make_pair(QString("Discover"), QString("Discover")));
+    EXPECT_EQ(discover(), Shown("Discover", "Discover"));
     EXPECT_EQ(window.cmdExit.text(), "Exit");
-    EXPECT_FALSE(window.txtResults.isReadOnly());
-    EXPECT_EQ(window.txtResults.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_FALSE(results.isReadOnly());
+    EXPECT_EQ(results.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(results.lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(results.wordWrapMode(), QTextOption::WrapAnywhere) << "a long unbroken line lays out in quadratic time";
     EXPECT_FALSE(timer.isActive()) << "the listening period runs without a Discover";
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    EXPECT_EQ(QApplication::focusWidget(), &window.txtResults);
-    for (QWidget* next : std::vector<QWidget*>{&window.cmdExit, &window.cmdDiscover, &window.txtResults}) {
+    EXPECT_EQ(QApplication::focusWidget(), &results);
+    for (QWidget* next : std::vector<QWidget*>{&window.cmdExit, &window.cmdDiscover, &results}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next);
     }
-    EXPECT_EQ(shown(), "");
-    EXPECT_TRUE(window.cmdDiscover.isEnabled());
+    EXPECT_EQ(results.toPlainText(), "");
 }
 
 TEST_F(WindowTest, discover_paintsAndSaysRunning_sendsOneProbe_restartsThePeriod_untilItEnds) {
@@ -94,7 +96,7 @@ TEST_F(WindowTest, discover_paintsAndSaysRunning_sendsOneProbe_restartsThePeriod
     // No event loop has run since the click: the paint happened inside the handler.
     ASSERT_FALSE(watcher.paints.empty());
     EXPECT_EQ(watcher.paints.back(), std::make_pair(QString("Running..."), false));
-    EXPECT_EQ(discover(), std::make_pair(QString("Running..."), QString("Running...")));
+    EXPECT_EQ(discover(), Shown("Running...", "Running..."));
     EXPECT_EQ(probesSent(), 1);
     click(window.cmdDiscover);
     EXPECT_EQ(probesSent(), 0) << "a click while listening sent a probe";
@@ -105,47 +107,45 @@ TEST_F(WindowTest, discover_paintsAndSaysRunning_sendsOneProbe_restartsThePeriod
     click(window.cmdDiscover);
     EXPECT_GT(timer.remainingTime(), 4800) << "a new Discover did not restart the period";
     ASSERT_TRUE(runUntil([&] { return window.cmdDiscover.isEnabled(); }, std::chrono::seconds(8)));
-    EXPECT_EQ(discover(), std::make_pair(QString("Discover"), QString("Discover")));
+    EXPECT_EQ(discover(), Shown("Discover", "Discover"));
     EXPECT_FALSE(timer.isActive());
 }
 
-TEST_F(WindowTest, answers_listedInArrivalOrder_typedTextKept_andNextDiscoverEmptiesTheBox) {
+TEST_F(WindowTest, answers_listedInArrivalOrder_afterTypedText_andNextDiscoverEmptiesTheBox) {
     click(window.cmdDiscover);
     answerFrom("127.0.0.2");
     answerFrom("127.0.0.3", "");
     answerFrom("127.0.0.2", std::string(65507, 'x'));
-    const QString answers = line("127.0.0.2") + line("127.0.0.3") + line("127.0.0.2");
-    ASSERT_TRUE(runUntil([&] { return shown() == answers; })) << shown().toStdString();
-    window.txtResults.moveCursor(QTextCursor::End);
-    QTest::keyClicks(&window.txtResults, "my notes");
-    QTest::keyClick(&window.txtResults, Qt::Key_Return);
+    QString all = line("127.0.0.2") + line("127.0.0.3") + line("127.0.0.2");
+    ASSERT_TRUE(runUntil([&] { return results.toPlainText() == all; })) << results.toPlainText().toStdString();
+    results.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&results, "my notes");
     answerFrom("127.0.0.4");
-    const QString all = answers + "my notes\n" + line("127.0.0.4");
-    ASSERT_TRUE(runUntil([&] { return shown() == all; })) << shown().toStdString();
+    all += "my notes" + line("127.0.0.4");
+    ASSERT_TRUE(runUntil([&] { return results.toPlainText() == all; })) << results.toPlainText().toStdString();
     window.cmdDiscover.setEnabled(true);  // as when the period has ended
     click(window.cmdDiscover);
-    EXPECT_EQ(shown(), "");
+    EXPECT_EQ(results.toPlainText(), "");
 }
 
-TEST_F(WindowTest, exitWhileListening_endsAtOnceAndNothingMoreIsListed) {
-    click(window.cmdDiscover);
-    const auto port = program.endpoint().localPort();
-    click(window.cmdExit);
-    ASSERT_EQ(endStatus, 0);
-    UdpPeer("127.0.0.2").sendTo(port, "late");
-    testing::runFor(std::chrono::milliseconds(200));
-    EXPECT_EQ(shown(), "");
-    EXPECT_EQ(window.cmdDiscover.text(), "Running...") << "Exit must not restore the button";
-}
-
-TEST_F(WindowTest, escapeOrClose_endsLikeExit) {
-    QTest::keyClick(&window, Qt::Key_Escape);
-    EXPECT_EQ(endStatus, 0);
-    WindowProgram second([this](int status) { endStatus = status + 1; }, calls);
-    second.start();
-    second.window().close();
-    EXPECT_EQ(endStatus, 1);
-    EXPECT_TRUE(second.ended());
+TEST_F(WindowTest, exitEscapeOrClose_whileListening_endsAtOnce_listingNothingMore) {
+    const std::vector<std::function<void(MainWindow&)>> ends = {
+        [](MainWindow& w) { click(w.cmdExit); }, [](MainWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); },
+        [](MainWindow& w) { w.close(); }};
+    for (const auto& end : ends) {
+        std::optional<int> status;
+        WindowProgram other([&](int s) { status = s; }, calls);
+        other.start();
+        other.window().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other.window()));
+        click(other.window().cmdDiscover);
+        end(other.window());
+        ASSERT_EQ(status, 0);
+        UdpPeer("127.0.0.2").sendTo(other.endpoint().localPort(), "late");
+        testing::runFor(std::chrono::milliseconds(100));
+        EXPECT_EQ(other.window().txtResults.toPlainText(), "");
+        EXPECT_EQ(other.window().cmdDiscover.text(), "Running...") << "ending must not restore the button";
+    }
 }
 
 TEST_F(WindowTest, failedSend_showsNumberAndDescription_thenEndsNonZero) {
