@@ -1,5 +1,4 @@
-// GoogleTest's main for tests that need Qt's event loop and widgets; headless
-// (QT_QPA_PLATFORM=offscreen) unless told otherwise.
+// GoogleTest's main with a Qt application; headless (offscreen) unless told otherwise.
 #include <gtest/gtest.h>
 
 #include <QApplication>
