@@ -30,39 +30,51 @@ QtTextBox::QtTextBox(QPlainTextEdit& edit) : edit_(edit) {
 ResultsText QtTextBox::text() const {
     if (typedByUser_) {
         text_ = ResultsText(fromWidgetText(edit_.toPlainText()));
+        shown_ = text_;
         typedByUser_ = false;
     }
     return text_;
 }
 
 void QtTextBox::setText(ResultsText text) {
-    settingText_ = true;
-    if (!typedByUser_ && text.extends(text_)) {
-        std::string_view tail = text.suffixAfter(text_);
-        // A CR LF split between two texts is one line break, made at the CR.
-        if (text_.view().ends_with('\r') && tail.starts_with('\n')) {
-            tail.remove_prefix(1);
-        }
-        append(tail);
-    } else {
-        edit_.setPlainText(toWidgetText(text.view()));
+    // A text that grows what the widget shows waits for flush(); any other
+    // (an empty box, or a text set over the user's typing) replaces it at once.
+    if (typedByUser_ || !text.extends(shown_)) {
+        settingText_ = true;
+        edit_.setPlainText(toWidgetText(text.view()));  // also empties the undo history
+        settingText_ = false;
+        shown_ = text;
     }
-    settingText_ = false;
     typedByUser_ = false;
     text_ = std::move(text);
 }
 
-void QtTextBox::flush() {}
-
-void QtTextBox::append(std::string_view tail) {
-    if (tail.empty()) {
-        return;
+void QtTextBox::flush() {
+    std::string_view tail = text_.suffixAfter(shown_);
+    // A CR LF split between two texts is one line break, made at the CR.
+    if (shown_.view().ends_with('\r') && tail.starts_with('\n')) {
+        tail.remove_prefix(1);
     }
+    shown_ = text_;
+    if (!tail.empty()) {
+        append(toWidgetText(tail));
+    }
+}
+
+void QtTextBox::append(const QString& lines) {
     QScrollBar& scroll = *edit_.verticalScrollBar();
     const bool following = scroll.value() == scroll.maximum();
-    QTextCursor end(edit_.document());
+    QTextDocument& document = *edit_.document();
+    // Answers are not the user's edits: Ctrl+Z must not take them back, nor the
+    // history grow with them. Turning undo off clears it, so what the user typed
+    // stays undoable only until the next lines come.
+    document.setUndoRedoEnabled(false);
+    settingText_ = true;
+    QTextCursor end(&document);
     end.movePosition(QTextCursor::End);
-    end.insertText(toWidgetText(tail));
+    end.insertText(lines);
+    settingText_ = false;
+    document.setUndoRedoEnabled(true);
     // The view follows new lines unless the user has scrolled back to read;
     // once per turn of the event loop is enough, however many lines came.
     if (following && !followPending_) {

@@ -3,6 +3,7 @@
 #include "controls.hpp"
 
 class QPlainTextEdit;
+class QString;
 class QPushButton;
 
 namespace zorvik {
@@ -21,22 +22,27 @@ private:
 
 // A multi-line text box as the logic sees it. Reading gives exactly the text
 // last set, or what the user has typed since (Enter reads as CR LF). When a new
-// text extends the one the box holds, only the new part goes into the widget,
-// so that appending a line costs the line however long the text has grown.
+// text extends what the widget shows, only the new part goes into the widget,
+// and only at flush(): all the lines of a delivery slice in one insertion.
+// Texts set by the program are not undoable; Ctrl+Z undoes what the user typed
+// since the program last wrote to the box.
 class QtTextBox final : public TextBox {
 public:
     explicit QtTextBox(QPlainTextEdit& edit);
     ResultsText text() const override;
     void setText(ResultsText text) override;
 
-    // Puts lines appended since the last flush into the widget.
+    // Puts lines appended since the last flush into the widget. Its owner calls
+    // it before control returns to the event loop, so no input or paint sees
+    // the widget behind the text.
     void flush();
 
 private:
-    void append(std::string_view tail);
+    void append(const QString& lines);
 
     QPlainTextEdit& edit_;
-    mutable ResultsText text_;
+    mutable ResultsText text_;   // what the logic set or the user typed
+    mutable ResultsText shown_;  // what the widget holds; text_ extends it
     mutable bool typedByUser_ = false;
     bool settingText_ = false;
     bool followPending_ = false;

@@ -19,6 +19,9 @@ public:
 
     void stop();
 
+    // The Qt timer underneath, for tests to read its state.
+    const QTimer& qtTimer() const { return timer_; }
+
 private:
     void apply();
 

@@ -30,6 +30,7 @@ public:
     bool ended() const { return dispatch_.ended(); }
     MainWindow& window() { return window_; }
     UdpEndpoint& endpoint() { return Winsock1_; }
+    const QtTimer& timer() const { return tmrResetCaption_; }
 
 private:
     static void exitEventLoop(int status);

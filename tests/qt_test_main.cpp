@@ -1,11 +1,10 @@
-// GoogleTest's main for tests that need Qt's event loop and, for the window,
-// its widgets. Tests run headless: QT_QPA_PLATFORM=offscreen unless told otherwise.
+// GoogleTest's main with a Qt application; headless (offscreen) unless told otherwise.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

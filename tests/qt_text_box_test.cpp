@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTextBlock>
 #include <QTest>
 
 #include "line_ends.hpp"
@@ -17,103 +13,73 @@
 namespace zorvik {
 namespace {
 
+std::vector<std::string> answers(int first, int count) {
+    std::vector<std::string> lines;
+    for (int i = first; i < first + count; ++i) lines.push_back("Zorvy found at address: 10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256) + "\r\n");
+    return lines;
+}
+
 class QtTextBoxTest : public ::testing::Test {
 protected:
     QPlainTextEdit edit;
     QtTextBox box{edit};
+
+    // One delivery slice: each text appended to what the box reads, exact mid-slice too.
+    std::string slice(const std::vector<std::string>& texts) {
+        for (const auto& text : texts) {
+            const ResultsText before = box.text();
+            box.setText(before + text);
+            EXPECT_EQ(box.text().view(), std::string(before.view()) + text);
+        }
+        box.flush();
+        return std::string(box.text().view());
+    }
+    void type(const QString& keys) { edit.moveCursor(QTextCursor::End); QTest::keyClicks(&edit, keys); }
 };
 
-TEST_F(QtTextBoxTest, setText_withCrLf_replacesTheOldShowingLinesAndReadsBackExactly) {
-    box.setText(ResultsText("old\r\n"));
-    const std::string text = "one\r\ntwo\r\n\r\nlone\rcarriage and lone\nfeed\r\n";
-    box.setText(ResultsText(text));
-    EXPECT_EQ(box.text().view(), text);
-    // The widget shows a lone CR as a line break too; the text keeps it as it was.
-    EXPECT_EQ(edit.toPlainText(), "one\ntwo\n\nlone\ncarriage and lone\nfeed\n");
-}
-
-TEST_F(QtTextBoxTest, append_extendingTheText_addsOnlyTheNewPart) {
-    box.setText(ResultsText("first\r\n"));
-    QSignalSpy changes(edit.document(), &QTextDocument::contentsChange);
-    box.setText(box.text() + "second\r\n");
-    EXPECT_EQ(edit.toPlainText(), "first\nsecond\n");
-    ASSERT_EQ(changes.size(), 1);
-    EXPECT_EQ(changes[0][1].toInt(), 0) << "the widget was reset instead of appended to";
-    EXPECT_EQ(changes[0][2].toInt(), 7);
-}
-
-// Found by fuzz/text_box_fuzz.cpp: a CR and the LF after it arriving in two
-// appends showed an empty line too many, which typing then made part of the text;
-// and Qt read a lone CR before a CR LF as one line break, not two.
-TEST(QtTextBoxLineBreaks, append_crAndLfInSeparateTexts_showsWhatTheWholeTextShows) {
+// Found by fuzzing: a CR LF split between slices showed an extra line; Qt read a lone CR before a CR LF as one break.
+TEST_F(QtTextBoxTest, slices_showLfLineBreaksAsTheWholeTextWould_andReadTypedTextWithCrLf) {
     const std::vector<std::pair<std::vector<std::string>, QString>> cases = {
-        {{"x\r", "\ny"}, "x\ny"}, {{"t\r", "\r\n\no"}, "t\n\n\no"},
-        {{"o\r\r", "\n!"}, "o\n\n!"}, {{"a\r", "b\r\n"}, "a\nb\n"}};
+        {{"one\r\ntwo\r\n\r\nlone\rcarriage and lone\nfeed\r\nBüro ✓"}, "one\ntwo\n\nlone\ncarriage and lone\nfeed\nBüro ✓"},
+        {{"x\r", "\ny"}, "x\ny"}, {{"t\r", "\r\n\no"}, "t\n\n\no"}, {{"o\r\r", "\n!"}, "o\n\n!"}, {{"a\r", "b\r\n"}, "a\nb\n"}};
     for (const auto& [pieces, shown] : cases) {
-        QPlainTextEdit edit;
-        QtTextBox box(edit);
-        std::string whole;
-        for (const auto& piece : pieces) {
-            box.setText(box.text() + piece);
-            whole += piece;
-        }
-        EXPECT_EQ(edit.toPlainText(), shown) << ::testing::PrintToString(whole);
-        QPlainTextEdit reference;
-        QtTextBox(reference).setText(ResultsText(whole));
-        EXPECT_EQ(reference.toPlainText(), shown) << ::testing::PrintToString(whole);
+        box.setText(ResultsText());  // replaces what the last case left
+        for (const auto& piece : pieces) slice({piece});
+        EXPECT_EQ(edit.toPlainText(), shown);
+        type("!");
+        EXPECT_EQ(box.text().view(), fromWidgetText(shown + "!"));
     }
 }
 
-TEST(QtTextBoxLineBreaks, typing_afterCrLfSplitBetweenAppends_readsOneLineBreak) {
-    QPlainTextEdit edit;
-    QtTextBox box(edit);
-    box.setText(ResultsText("x\r"));
-    box.setText(box.text() + "\ny");
-    edit.moveCursor(QTextCursor::End);
-    QTest::keyClicks(&edit, "!");
-    EXPECT_EQ(box.text().view(), "x\r\ny!");
-}
-
-TEST_F(QtTextBoxTest, typedText_readsWithCrLfAndIsKeptByTheNextAppend) {
-    box.setText(ResultsText("line\r\n"));
-    edit.moveCursor(QTextCursor::End);
-    QTest::keyClicks(&edit, "typed");
-    QTest::keyClick(&edit, Qt::Key_Return);
-    QTest::keyClicks(&edit, "more");
-    EXPECT_EQ(box.text().view(), "line\r\ntyped\r\nmore");
-    box.setText(box.text() + "next\r\n");
-    EXPECT_EQ(edit.toPlainText(), "line\ntyped\nmorenext\n");
-}
-
-TEST_F(QtTextBoxTest, longText_tenThousandAppends_keepEveryLineInOrder) {
-    for (int i = 0; i < 10000; ++i)
-        box.setText(box.text() + "Zorvy found at address: 10.0." + std::to_string(i / 256) + "." +
-                    std::to_string(i % 256) + "\r\n");
-    EXPECT_EQ(edit.document()->blockCount(), 10001);
-    EXPECT_EQ(edit.document()->findBlockByNumber(9999).text(), "Zorvy found at address: 10.0.39.15");
-    EXPECT_EQ(fromWidgetText(edit.toPlainText()), box.text().view());
-}
-
-TEST_F(QtTextBoxTest, pastedNonAsciiText_readsAsUtf8) {
-    edit.insertPlainText(QString::fromUtf8("Büro ✓"));
-    EXPECT_EQ(box.text().view(), "Büro ✓");
-}
-
-TEST_F(QtTextBoxTest, appends_followTheNewestLine_unlessTheUserScrolledBack) {
+TEST_F(QtTextBoxTest, burst_betweenTypedText_listsEveryLineInOrderInOneInsertion_followedUnlessScrolledBack) {
     edit.resize(300, 100);
     edit.show();
-    auto appendLines = [&](int count) {
-        while (count-- > 0) box.setText(box.text() + "Zorvy found at address: 10.0.0.1\r\n");
-        QCoreApplication::processEvents();
-    };
     QScrollBar& scroll = *edit.verticalScrollBar();
-    appendLines(200);
-    ASSERT_GT(scroll.maximum(), 0);
-    EXPECT_EQ(scroll.value(), scroll.maximum());
-
+    type("before");
+    QSignalSpy changes(edit.document(), &QTextDocument::contentsChange);
+    slice(answers(0, 9000));
+    EXPECT_EQ(changes.size(), 1) << "the lines of one slice went into the widget one by one";
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(scroll.maximum() > 0 && scroll.value() == scroll.maximum()) << "the view did not follow";
     scroll.setValue(10);
-    appendLines(50);
+    const std::string listed = slice(answers(9000, 1000));
+    QCoreApplication::processEvents();
     EXPECT_EQ(scroll.value(), 10) << "the view jumped away from what the user was reading";
+    type("after");
+    EXPECT_EQ(box.text().view(), listed + "after");
+    EXPECT_EQ(fromWidgetText(edit.toPlainText()), listed + "after");
+}
+
+TEST_F(QtTextBoxTest, ctrlZ_afterAnswers_keepsThemAndUndoesOnlyWhatTheUserTyped) {
+    type("mine");
+    for (const auto& line : answers(0, 100)) slice({line});
+    const std::string listed(box.text().view());
+    QTest::keyClick(&edit, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(box.text().view(), listed);
+    EXPECT_EQ(edit.document()->availableUndoSteps(), 0) << "the undo history grows with answers";
+    type("typed");
+    QTest::keyClick(&edit, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(box.text().view(), listed);
 }
 
 }  // namespace

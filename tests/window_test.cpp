@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
+#include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
 
 #include "event_loop.hpp"
-#include "process.hpp"
 #include "protocol.hpp"
 #include "qt_printers.hpp"
 #include "scripted_calls.hpp"
@@ -20,153 +18,93 @@ namespace zorvik {
 namespace {
 
 using testing::runUntil;
-using testing::UdpPeer;
-
-// Records the button's caption and state at each paint.
-struct PaintWatcher final : QObject {
-    explicit PaintWatcher(QPushButton& b) : button(b) { b.installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) paints.emplace_back(button.text(), button.isEnabled());
-        return false;
-    }
-    QPushButton& button;
-    std::vector<std::pair<QString, bool>> paints;
-};
+using Shown = std::pair<QString, QString>;
 
 QString line(const char* address) { return QStringLiteral("Zorvy found at address: %1\n").arg(address); }
 
 class WindowTest : public ::testing::Test {
 protected:
     testing::ScriptedCalls calls;
-    const UdpPeer group{protocol::kGroup.data(), protocol::kPort};  // sees the probes as a device would
+    const testing::UdpPeer group{protocol::kGroup.data(), protocol::kPort};  // sees the probes as a device would
     std::optional<int> endStatus;
     WindowProgram program{[this](int status) { endStatus = status; }, calls};
     MainWindow& window = program.window();
+    QPlainTextEdit& results = window.txtResults;
+    const QTimer& timer = program.timer().qtTimer();
 
-    void SetUp() override {
-        program.start();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    }
-    void click(QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
-    // The probes that reached the group, after a short wait for the first.
-    int probesSent() {
-        int count = 0;
-        while (group.receive(count == 0 ? 200 : 0)) ++count;
-        return count;
-    }
-    QString shown() const { return window.txtResults.toPlainText(); }
-    // An answer from a device at `address`, to the port the probe left from.
-    void answerFrom(const char* address, const std::string& payload = "ZV") {
-        UdpPeer(address).sendTo(program.endpoint().localPort(), payload);
-    }
-    bool waitForText(const QString& text) { return runUntil([&] { return shown() == text; }); }
+    void SetUp() override { program.start(); ASSERT_TRUE(QTest::qWaitForWindowExposed(&window)); }
+    // The Discover button's caption, and its name as a screen reader says it.
+    Shown discover() const { return {window.cmdDiscover.text(), QAccessible::queryAccessibleInterface(&window.cmdDiscover)->text(QAccessible::Name)}; }
+    void answerFrom(const char* address) { testing::UdpPeer(address).sendTo(program.endpoint().localPort(), "ZV"); }
+    bool shows(const QString& text) { return runUntil([&] { return results.toPlainText() == text; }); }
 };
 
-// ---- Look and keyboard ----
-
-TEST_F(WindowTest, opens_withTitleControlsAtTheirPlaces_focusOnResults_tabCyclingThroughAll) {
+TEST_F(WindowTest, opens_withControlsInPlace_focusOnResults_tabCycling_timerIdle) {
     EXPECT_EQ(window.windowTitle(), "Zorvik Discovery");
     EXPECT_EQ(window.size(), QSize(388, 232));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "the window must not be resizable";
-    EXPECT_EQ(window.txtResults.geometry(), QRect(8, 8, 369, 177));
-    EXPECT_EQ(window.cmdDiscover.geometry(), QRect(96, 200, 73, 25));
-    EXPECT_EQ(window.cmdExit.geometry(), QRect(192, 200, 81, 25));
-    EXPECT_EQ(window.cmdDiscover.text(), "Discover");
+    EXPECT_EQ(std::vector({results.geometry(), window.cmdDiscover.geometry(), window.cmdExit.geometry()}),
+              std::vector<QRect>({{8, 8, 369, 177}, {96, 200, 73, 25}, {192, 200, 81, 25}}));
+    EXPECT_EQ(discover(), Shown("Discover", "Discover"));
     EXPECT_EQ(window.cmdExit.text(), "Exit");
-    EXPECT_TRUE(window.cmdDiscover.isEnabled());
-    EXPECT_FALSE(window.txtResults.isReadOnly());
-    EXPECT_EQ(window.txtResults.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_FALSE(results.isReadOnly());
+    EXPECT_EQ(results.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(results.wordWrapMode(), QTextOption::WrapAnywhere) << "a long unbroken line lays out in quadratic time";
+    EXPECT_FALSE(timer.isActive()) << "the listening period runs without a Discover";
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    EXPECT_EQ(QApplication::focusWidget(), &window.txtResults);
-    // Tab goes results, Exit, Discover and round again, typing nothing.
-    for (QWidget* next : std::vector<QWidget*>{&window.cmdExit, &window.cmdDiscover, &window.txtResults}) {
+    EXPECT_EQ(QApplication::focusWidget(), &results);
+    for (QWidget* next : std::vector<QWidget*>{&window.cmdExit, &window.cmdDiscover, &results}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next);
     }
-    EXPECT_EQ(shown(), "");
-}
-
-// ---- Discover ----
-
-TEST_F(WindowTest, discover_paintsRunningDisabledAtOnce_sendsOneProbe_untilThePeriodEnds) {
-    PaintWatcher watcher(window.cmdDiscover);
-    click(window.cmdDiscover);
-    // No event loop has run since the click: the paint happened inside the handler.
-    ASSERT_FALSE(watcher.paints.empty());
-    EXPECT_EQ(watcher.paints.back(), std::make_pair(QString("Running..."), false));
-    EXPECT_EQ(probesSent(), 1);
-    click(window.cmdDiscover);
-    EXPECT_EQ(probesSent(), 0) << "a click while listening sent a probe";
-    ASSERT_TRUE(runUntil([&] { return window.cmdDiscover.isEnabled(); }, std::chrono::seconds(7)));
-    EXPECT_EQ(window.cmdDiscover.text(), "Discover");
-}
-
-TEST_F(WindowTest, answers_listedInArrivalOrder_typedTextKept_andNextDiscoverEmptiesTheBox) {
-    click(window.cmdDiscover);
-    answerFrom("127.0.0.2");
-    answerFrom("127.0.0.3", "");
-    answerFrom("127.0.0.2", std::string(65507, 'x'));
-    const QString answers = line("127.0.0.2") + line("127.0.0.3") + line("127.0.0.2");
-    ASSERT_TRUE(waitForText(answers)) << shown().toStdString();
-    window.txtResults.moveCursor(QTextCursor::End);
-    QTest::keyClicks(&window.txtResults, "my notes");
-    QTest::keyClick(&window.txtResults, Qt::Key_Return);
-    answerFrom("127.0.0.4");
-    ASSERT_TRUE(waitForText(answers + "my notes\n" + line("127.0.0.4"))) << shown().toStdString();
-    window.cmdDiscover.setEnabled(true);  // as when the period has ended
-    click(window.cmdDiscover);
-    EXPECT_EQ(shown(), "");
-}
-
-TEST_F(WindowTest, discover_amongSimulatedDevices_listsEveryOne) {
-    const auto devices = testing::startDevices({"--hosts", "3", "--first-address", "127.0.0.20"});
-    click(window.cmdDiscover);
-    ASSERT_TRUE(runUntil([&] { return window.txtResults.document()->blockCount() == 4; }));
-    QStringList listed = shown().split('\n', Qt::SkipEmptyParts);
-    listed.sort();
-    EXPECT_EQ(listed.join('\n') + '\n', line("127.0.0.20") + line("127.0.0.21") + line("127.0.0.22"));
-}
-
-// ---- Ending ----
-
-TEST_F(WindowTest, exitWhileListening_endsAtOnceAndNothingMoreIsListed) {
-    click(window.cmdDiscover);
-    const auto port = program.endpoint().localPort();
-    click(window.cmdExit);
-    ASSERT_EQ(endStatus, 0);
-    EXPECT_TRUE(program.ended());
-    UdpPeer("127.0.0.2").sendTo(port, "late");
-    testing::runFor(std::chrono::milliseconds(200));
-    EXPECT_EQ(shown(), "");
-    EXPECT_EQ(window.cmdDiscover.text(), "Running...") << "Exit must not restore the button";
-}
-
-TEST_F(WindowTest, escape_pressesExit) {
     QTest::keyClick(&window, Qt::Key_Escape);
-    EXPECT_EQ(endStatus, 0);
+    EXPECT_EQ(endStatus, 0) << "Escape did not press Exit";
 }
 
-TEST_F(WindowTest, closingTheWindow_endsLikeExit) {
-    click(window.cmdDiscover);
+TEST_F(WindowTest, discover_showsRunning_sendsOneProbe_listsAnswersAfterTypedText_forTheRestartedPeriod) {
+    window.cmdDiscover.click();
+    EXPECT_EQ(discover(), Shown("Running...", "Running..."));
+    EXPECT_TRUE(group.receive(200));
+    for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.2"}) answerFrom(address);
+    QString all = line("127.0.0.2") + line("127.0.0.3") + line("127.0.0.2");
+    ASSERT_TRUE(shows(all)) << results.toPlainText().toStdString();
+    results.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&results, "my notes");
+    answerFrom("127.0.0.4");
+    ASSERT_TRUE(shows(all += "my notes" + line("127.0.0.4"))) << results.toPlainText().toStdString();
+    window.cmdDiscover.click();
+    EXPECT_FALSE(group.receive(200)) << "a click while listening sent a probe";
+    EXPECT_EQ(timer.interval(), 5000);
+    ASSERT_TRUE(runUntil([&] { return timer.remainingTime() < 4800; }));
+    window.cmdDiscover.setEnabled(true);  // pressed again, as after an earlier period
+    window.cmdDiscover.click();
+    EXPECT_EQ(results.toPlainText(), "");
+    EXPECT_GT(timer.remainingTime(), 4800) << "a new Discover did not restart the period";
+    ASSERT_TRUE(runUntil([&] { return window.cmdDiscover.isEnabled(); }, std::chrono::seconds(8)));
+    EXPECT_EQ(discover(), Shown("Discover", "Discover"));
+    EXPECT_FALSE(timer.isActive());
+}
+
+TEST_F(WindowTest, closeWhileListening_endsAtOnce_listingNothingMore) {
+    window.cmdDiscover.click();
     window.close();
-    EXPECT_EQ(endStatus, 0);
-    EXPECT_TRUE(program.ended());
+    ASSERT_EQ(endStatus, 0);
+    answerFrom("127.0.0.2");
+    testing::runFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(results.toPlainText(), "");
+    EXPECT_EQ(window.cmdDiscover.text(), "Running...") << "ending must not restore the button";
 }
 
 TEST_F(WindowTest, failedSend_showsNumberAndDescription_thenEndsNonZero) {
     calls.failures["sendto"] = {ENETUNREACH};
     QString report;
-    // The report is modal: read it and close it from within its own event loop.
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            report = box->windowTitle() + ": " + box->text();
-            box->close();
-        }
+    QTimer::singleShot(0, [&] {  // runs in the modal report's own event loop
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        report = box ? box->windowTitle() + ": " + box->text() : "no report";
+        if (box) box->close();
     });
-    poll.start(10);
-    click(window.cmdDiscover);
+    window.cmdDiscover.click();
     EXPECT_EQ(report, "Zorvik Discovery: Error 101: Network is unreachable");
     EXPECT_EQ(endStatus, 1);
     EXPECT_FALSE(window.cmdDiscover.isEnabled());
