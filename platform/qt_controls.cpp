@@ -20,48 +20,25 @@ void QtCommandButton::setEnabled(bool enabled) { button_.setEnabled(enabled); }
 void QtCommandButton::Refresh() { button_.repaint(); }
 
 QtTextBox::QtTextBox(QPlainTextEdit& edit) : edit_(edit) {
-    QObject::connect(&edit_, &QPlainTextEdit::textChanged, [this] {
-        if (!settingText_) {
-            typedByUser_ = true;
-        }
-    });
+    QObject::connect(&edit_, &QPlainTextEdit::textChanged, [this] { widgetChanged(); });
 }
 
-ResultsText QtTextBox::text() const {
-    if (typedByUser_) {
-        text_ = ResultsText(fromWidgetText(edit_.toPlainText()));
-        shown_ = text_;
-        typedByUser_ = false;
-    }
-    return text_;
+std::string QtTextBox::readWidget() const { return fromWidgetText(edit_.toPlainText()); }
+
+void QtTextBox::replaceWidget(std::string_view text) {
+    edit_.setPlainText(toWidgetText(text));  // also empties the undo history
+    endsAtCr_ = text.ends_with('\r');
 }
 
-void QtTextBox::setText(ResultsText text) {
-    // A text that grows what the widget shows waits for flush(); any other
-    // (an empty box, or a text set over the user's typing) replaces it at once.
-    if (typedByUser_ || !text.extends(shown_)) {
-        settingText_ = true;
-        edit_.setPlainText(toWidgetText(text.view()));  // also empties the undo history
-        settingText_ = false;
-        shown_ = text;
-    }
-    typedByUser_ = false;
-    text_ = std::move(text);
-}
-
-void QtTextBox::flush() {
-    std::string_view tail = text_.suffixAfter(shown_);
+void QtTextBox::appendToWidget(std::string_view tail) {
     // A CR LF split between two texts is one line break, made at the CR.
-    if (shown_.view().ends_with('\r') && tail.starts_with('\n')) {
+    if (endsAtCr_ && tail.starts_with('\n')) {
         tail.remove_prefix(1);
     }
-    shown_ = text_;
-    if (!tail.empty()) {
-        append(toWidgetText(tail));
+    endsAtCr_ = tail.ends_with('\r');
+    if (tail.empty()) {
+        return;
     }
-}
-
-void QtTextBox::append(const QString& lines) {
     QScrollBar& scroll = *edit_.verticalScrollBar();
     const bool following = scroll.value() == scroll.maximum();
     QTextDocument& document = *edit_.document();
@@ -69,11 +46,9 @@ void QtTextBox::append(const QString& lines) {
     // history grow with them. Turning undo off clears it, so what the user typed
     // stays undoable only until the next lines come.
     document.setUndoRedoEnabled(false);
-    settingText_ = true;
     QTextCursor end(&document);
     end.movePosition(QTextCursor::End);
-    end.insertText(lines);
-    settingText_ = false;
+    end.insertText(toWidgetText(tail));
     document.setUndoRedoEnabled(true);
     // The view follows new lines unless the user has scrolled back to read;
     // once per turn of the event loop is enough, however many lines came.

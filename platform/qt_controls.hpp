@@ -1,9 +1,9 @@
 #pragma once
 
+#include "buffered_text_box.hpp"
 #include "controls.hpp"
 
 class QPlainTextEdit;
-class QString;
 class QPushButton;
 
 namespace zorvik {
@@ -20,31 +20,21 @@ private:
     QPushButton& button_;
 };
 
-// A multi-line text box as the logic sees it. Reading gives exactly the text
-// last set, or what the user has typed since (Enter reads as CR LF). When a new
-// text extends what the widget shows, only the new part goes into the widget,
-// and only at flush(): all the lines of a delivery slice in one insertion.
-// Texts set by the program are not undoable; Ctrl+Z undoes what the user typed
-// since the program last wrote to the box.
-class QtTextBox final : public TextBox {
+// The results box over a QPlainTextEdit, which keeps plain LF line ends.
+// Ctrl+Z undoes what the user typed since the program last wrote to the box.
+class QtTextBox final : public BufferedTextBox {
 public:
     explicit QtTextBox(QPlainTextEdit& edit);
-    ResultsText text() const override;
-    void setText(ResultsText text) override;
 
-    // Puts lines appended since the last flush into the widget. Its owner calls
-    // it before control returns to the event loop, so no input or paint sees
-    // the widget behind the text.
-    void flush();
+protected:
+    std::string readWidget() const override;
+    void replaceWidget(std::string_view text) override;
+    void appendToWidget(std::string_view tail) override;
 
 private:
-    void append(const QString& lines);
-
     QPlainTextEdit& edit_;
-    mutable ResultsText text_;   // what the logic set or the user typed
-    mutable ResultsText shown_;  // what the widget holds; text_ extends it
-    mutable bool typedByUser_ = false;
-    bool settingText_ = false;
+    // The widget ends in a line break made at a CR whose LF may come next.
+    bool endsAtCr_ = false;
     bool followPending_ = false;
 };
 

@@ -4,30 +4,24 @@
 
 #include <QTimer>
 
-#include "controls.hpp"
+#include "timer_control.hpp"
 
 namespace zorvik {
 
-// A timer that fires through the event loop every `interval` milliseconds while
-// enabled; with interval 0 it never fires. Enabling it again restarts the period.
-class QtTimer final : public Timer {
+// The one-shot timer on a QTimer, firing through Qt's event loop.
+class QtTimer final : public TimerControl {
 public:
     explicit QtTimer(std::function<void()> onTimer);
-
-    void setEnabled(bool enabled) override;
-    void setInterval(std::int32_t milliseconds) override;
-
-    void stop();
 
     // The Qt timer underneath, for tests to read its state.
     const QTimer& qtTimer() const { return timer_; }
 
-private:
-    void apply();
+protected:
+    void start(std::int32_t milliseconds) override { timer_.start(milliseconds); }
+    void cancel() override { timer_.stop(); }
 
+private:
     QTimer timer_;
-    bool enabled_ = true;
-    std::int32_t interval_ = 0;
 };
 
 }  // namespace zorvik

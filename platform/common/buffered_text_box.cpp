@@ -5,34 +5,33 @@
 namespace zorvik {
 
 ResultsText BufferedTextBox::text() const {
-    if (edited_) {
+    if (typedByUser_) {
         text_ = ResultsText(readWidget());
-        edited_ = false;
+        shown_ = text_;
+        typedByUser_ = false;
     }
     return text_;
 }
 
 void BufferedTextBox::setText(ResultsText text) {
-    if (!edited_ && text.extends(text_)) {
-        pending_ += text.suffixAfter(text_);
-    } else {
-        pending_.clear();
+    if (typedByUser_ || !text.extends(shown_)) {
         writing_ = true;
         replaceWidget(text.view());
         writing_ = false;
-        edited_ = false;
+        shown_ = text;
     }
+    typedByUser_ = false;
     text_ = std::move(text);
 }
 
 void BufferedTextBox::flush() {
-    if (pending_.empty()) {
-        return;
+    const std::string_view tail = text_.suffixAfter(shown_);
+    shown_ = text_;
+    if (!tail.empty()) {
+        writing_ = true;
+        appendToWidget(tail);
+        writing_ = false;
     }
-    writing_ = true;
-    appendToWidget(pending_);
-    writing_ = false;
-    pending_.clear();
 }
 
 }  // namespace zorvik

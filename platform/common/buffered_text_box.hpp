@@ -7,42 +7,44 @@
 
 namespace zorvik {
 
-// A results box over a text widget. The logic reads and sets the whole text at
-// every step, but the widget takes the lines appended during one delivery slice
-// in one insertion at flush(), which the endpoint calls before control returns
-// to the event loop, so nothing the user does can fall between a line and its
-// place in the widget. A text that does not extend the box's own (the empty
-// text of a Discover, or any text after the user typed) replaces the widget's
-// at once. Program writes are never undoable.
+// A results box over a text widget. Reading gives exactly the text last set,
+// or what the user has typed since. The logic reads and sets the whole text at
+// every step, but when a text extends what the widget shows, the widget takes
+// the new part only at flush(): all the lines of one delivery slice in one
+// insertion, which the endpoint makes before control returns to the event
+// loop, so no input or paint sees the widget behind the text. Any other text
+// (an empty box, or one set over the user's typing) replaces the widget's at
+// once. Program writes are never the user's to undo.
 class BufferedTextBox : public TextBox {
 public:
     ResultsText text() const final;
     void setText(ResultsText text) final;
 
-    // Puts the lines appended since the last flush into the widget.
+    // Puts what was appended since the last flush into the widget.
     void flush();
 
 protected:
     ~BufferedTextBox() = default;
 
-    // The widget's text changed by the user's hand: the next read takes it from the widget.
-    void userEdited() {
+    // The widget's text changed; unless the program made the change, the user
+    // did, and the next read takes the text from the widget.
+    void widgetChanged() {
         if (!writing_) {
-            edited_ = true;
+            typedByUser_ = true;
         }
     }
 
     // The widget's whole text, lines ending in CR LF.
     virtual std::string readWidget() const = 0;
-    // Replaces the widget's whole text; not undoable.
+    // Replaces the widget's whole text, emptying its undo history.
     virtual void replaceWidget(std::string_view text) = 0;
-    // Adds to the end of the widget's text; not undoable.
+    // Adds to the end of the widget's text, not undoably.
     virtual void appendToWidget(std::string_view tail) = 0;
 
 private:
-    mutable ResultsText text_;
-    std::string pending_;
-    mutable bool edited_ = false;
+    mutable ResultsText text_;   // what the logic set or the user typed
+    mutable ResultsText shown_;  // what the widget holds; text_ extends it
+    mutable bool typedByUser_ = false;
     bool writing_ = false;
 };
 
