@@ -29,7 +29,7 @@ class Win32TextBox final : public BufferedTextBox {
 public:
     explicit Win32TextBox(HWND edit) : edit_(edit) {}
     // The control reports a change (EN_CHANGE); one the program made is ignored.
-    void onChanged() { userEdited(); }
+    void onChanged() { widgetChanged(); }
 
 protected:
     std::string readWidget() const override;
