@@ -11,6 +11,10 @@ namespace {
 
 // How long one delivery slice may run before the event loop gets a turn.
 constexpr auto kSliceLength = std::chrono::milliseconds(5);
+// The slice's end, where a text box takes the slice's lines in one insertion,
+// costs in proportion to them and drains nothing: so many lines at most, that
+// the system's queue is not left undrained for long whatever a line costs.
+constexpr std::size_t kMaxArrivalsPerSlice = 1024;
 // Deliveries between two drains of the system's queue within a slice.
 constexpr int kDeliveriesPerDrain = 32;
 // Once the queue has held this much and is read empty, its memory goes back to
@@ -96,10 +100,10 @@ void ArrivalQueue::deliverSlice() {
     delivering_ = true;
     const auto deadline = std::chrono::steady_clock::now() + kSliceLength;
     int sinceDrain = 0;
-    bool delivered = false;
-    while (!stopped_ && announced_ < arrived_.size()) {
+    std::size_t delivered = 0;
+    while (!stopped_ && announced_ < arrived_.size() && delivered < kMaxArrivalsPerSlice) {
         announceNext();
-        delivered = true;
+        ++delivered;
         if (++sinceDrain == kDeliveriesPerDrain) {
             drain();
             sinceDrain = 0;
@@ -109,7 +113,7 @@ void ArrivalQueue::deliverSlice() {
         }
     }
     delivering_ = false;
-    if (delivered && sliceEnd_ && !stopped_) {
+    if (delivered > 0 && sliceEnd_ && !stopped_) {
         sliceEnd_();
     }
     if (stopped_) {
