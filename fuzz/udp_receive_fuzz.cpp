@@ -1,10 +1,8 @@
-// Fuzzes the endpoint's receive path behind its system-call seam: a scripted
-// kernel hands out batches of datagrams (any count, size up to the IPv4 limit,
-// any sender) and errors, while handlers read or leave datagrams and deliveries
-// run from the event loop and deliverPending. Checks that every datagram taken
-// in is announced once, in order, with its size and sender; that GetData gives
-// the oldest unread one, cut to the size asked; and that nothing is taken in or
-// announced after stop or deliverPending. The "socket" is an eventfd, always readable.
+// The endpoint's receive path behind its system-call seam: a scripted kernel
+// hands out datagrams (any count, size and sender) and errors, handlers read or
+// leave them. Every datagram taken in is announced once, in order, with its size
+// and sender; GetData gives the oldest unread one, cut; nothing is taken in or
+// announced after stop or deliverPending. The "socket": an eventfd, always readable.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <arpa/inet.h>
