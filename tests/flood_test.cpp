@@ -28,7 +28,7 @@ TEST(FloodTest, flood_ofEmptyDatagramsAtFullRate_boundedMemory_backlogListedWith
     EXPECT_TRUE(testing::runUntil([&] {
         marker.sendTo(port, "");
         return text.lastBlock().previous().text().endsWith("127.0.0.9");
-    }, 20s)) << text.blockCount() << " lines listed";
+    }, 30s)) << text.blockCount() << " lines listed";
 #if !defined(__SANITIZE_ADDRESS__)  // whose shadow and quarantine take memory of their own
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
