@@ -188,7 +188,7 @@ void UdpEndpoint::GetData(std::string& data, DataType, std::int32_t maxBytes) {
     }
     if (arrived_.empty() && heldBytes_ >= kReleaseAfterBytes) {
         heldBytes_ = 0;
-        batch_.reset();
+        batch_.reset();  // large datagrams made its pages resident
         malloc_trim(0);
     }
 }

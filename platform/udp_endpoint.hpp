@@ -82,7 +82,6 @@ private:
     void drainKernelQueue();
     void onReadable();
     void deliverSlice();
-    void releaseMemoryIfDrained();
     void announceNext();
     void send(std::string_view payload);
 
