@@ -13,7 +13,8 @@ function verdict(ok) { return ok ? "met" : "NOT MET" }
 
 {
     kind = $1; n = $2
-    if (!(n in seen) && kind != "cost") { seen[n] = 1; sizes[++sizeCount] = n }
+    if (kind == "flood") floodSeconds = n
+    else if (!(n in seen) && kind != "cost") { seen[n] = 1; sizes[++sizeCount] = n }
     for (i = 3; i <= NF; i++) {
         split($i, kv, "=")
         values[kind, n, kv[1]] = values[kind, n, kv[1]] " " kv[2]
@@ -59,6 +60,13 @@ END {
         exitMs = value("exit", top, "exit_ms")
         printf "  Exit pressed while listing %d answers ends the program after %.1f ms (<= 200: %s); the window painted %.0f times a second while listing\n",
                top, exitMs, verdict(exitMs <= 200), value("window", top, "paints_per_s")
+    }
+    if (floodSeconds) {
+        peak = value("flood", floodSeconds, "peak_kib") / 1024
+        idle = value("flood", floodSeconds, "idle_s")
+        printf "  a %d s flood of empty datagrams (%d sent, %d listed): peak %.0f MiB by its end (< 1024: %s); last line listed %.1f s and CPU idle %.1f s after it (<= 3: %s)\n",
+               floodSeconds, value("flood", floodSeconds, "sent"), value("flood", floodSeconds, "listed"), peak,
+               verdict(peak < 1024), value("flood", floodSeconds, "listed_s"), idle, verdict(idle >= 0 && idle <= 3)
     }
     print ""
     printf "Headline: %d answers at once, %d lost; the window lists them in %.1f s (%.2fx a bare text widget), the twin in %.2f s (%.2fx a bare recvmmsg receiver); a bare receiver with the default buffer loses %d.\n",

@@ -7,11 +7,21 @@
 //   exit N     press Discover, then press Exit while the burst is being listed;
 //              time from the press reaching the event queue to the program's end
 //   cost N     the cost of one answer with N lines already listed
+//   flood S    press Discover, then two threads send empty datagrams to the
+//              window's port as fast as they can for S seconds; peak memory by
+//              the flood's end, and seconds from its end to the last line listed
+//              and to the CPU going idle
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QApplication>
@@ -218,6 +228,65 @@ int runAnswerCost(long lines) {
     return 0;
 }
 
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int runFlood(long seconds) {
+    WindowProgram program([](int) {});
+    program.start();
+    ListingClock clock(program.window().txtResults, LONG_MAX);
+    program.window().cmdDiscover.click();
+    std::atomic<bool> flooding = true;
+    std::atomic<long> sent = 0;
+    const auto send = [&, port = program.endpoint().localPort()] {
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        while (flooding) {
+            sent += sendto(fd, nullptr, 0, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+        }
+        close(fd);
+    };
+    std::vector<std::jthread> senders(2);
+    for (auto& sender : senders) sender = std::jthread(send);
+
+    Clock::time_point end{};
+    long peakDuring = 0;
+    std::optional<double> idleSeconds;
+    double lastCpu = 0;
+    Clock::time_point lastSample{};
+    QTimer::singleShot(std::chrono::seconds(seconds), [&] {
+        flooding = false;
+        senders.clear();
+        end = Clock::now();
+        peakDuring = peakResidentKiB();
+        lastCpu = cpuSeconds();
+        lastSample = end;
+    });
+    // Idle: under a tenth of a core over a quarter second.
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (flooding || idleSeconds) return;
+        const double cpu = cpuSeconds();
+        const double ms = millisecondsBetween(lastSample, Clock::now());
+        if (ms < 200) return;
+        if (cpu - lastCpu < ms / 10000) idleSeconds = millisecondsBetween(end, lastSample) / 1000.0;
+        lastCpu = cpu;
+        lastSample = Clock::now();
+    });
+    sampler.start(250);
+    QTimer::singleShot(std::chrono::seconds(seconds + 60), [] { QCoreApplication::exit(0); });
+    QApplication::exec();
+    report("sent=" + std::to_string(sent) + " listed=" + std::to_string(clock.lines) +
+           " peak_kib=" + std::to_string(peakDuring) +
+           " listed_s=" + std::to_string(std::max(0.0, millisecondsBetween(end, clock.last) / 1000.0)) +
+           " idle_s=" + std::to_string(idleSeconds.value_or(-1)));
+    return 0;
+}
+
 }  // namespace
 }  // namespace zorvik::bench
 
@@ -230,6 +299,7 @@ int main(int argc, char** argv) {
     if (mode == "exit" && n > 0) return zorvik::bench::runWindow(n, true);
     if (mode == "widget" && n > 0) return zorvik::bench::runWidgetFloor(n);
     if (mode == "cost" && n > 0) return zorvik::bench::runAnswerCost(n);
-    std::fprintf(stderr, "usage: zorvik-bench-window window|widget|exit|cost N\n");
+    if (mode == "flood" && n > 0) return zorvik::bench::runFlood(n);
+    std::fprintf(stderr, "usage: zorvik-bench-window window|widget|exit|cost|flood N\n");
     return 2;
 }

@@ -1,192 +1,68 @@
-// Fuzzes the endpoint's receive path behind its system-call seam: a scripted
-// kernel hands out batches of datagrams (any count, sizes up to the IPv4 limit,
-// any sender) and errors, while handlers read or leave datagrams and deliveries
-// run from deliverPending() and from the event loop. Checks that every datagram
-// is announced once, in order, with its size and sender, and that GetData gives
-// the oldest unread one cut to the size asked. No socket is ever made: the
-// endpoint's "socket" is an eventfd that is readable while the script has data.
+// The endpoint's receive path behind its system-call seam: a scripted kernel
+// hands out datagrams (any count, size and sender) and errors, handlers read or
+// leave them. Every datagram taken in is announced once, in order, with its size
+// and sender; GetData gives the oldest unread one, cut; nothing is taken in or
+// announced after stop or deliverPending. The "socket": an eventfd, always readable.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <arpa/inet.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <string>
-#include <vector>
 
 #include <QCoreApplication>
 
-#include "failure.hpp"
 #include "protocol.hpp"
 #include "udp_endpoint.hpp"
 
 namespace {
 
-constexpr std::size_t kMaxUdpPayload = 65507;
-// Bounds per input, so that one input cannot take seconds or gigabytes.
-constexpr std::size_t kMaxDatagrams = 4096;
-constexpr std::size_t kMaxBytes = std::size_t{32} << 20;
-
 void require(bool holds, const char* invariant) {
-    if (!holds) {
-        std::fprintf(stderr, "udp receive: broken: %s\n", invariant);
-        std::abort();
-    }
+    if (!holds) std::fprintf(stderr, "udp receive: broken: %s\n", invariant), std::abort();
 }
 
 struct Datagram {
-    std::uint32_t number;  // in the order the kernel hands them out
+    std::uint32_t number;
     std::size_t size;
     sockaddr_in from;
-};
-
-// The payload is a function of the datagram's number, so a mix-up shows.
-char payloadByte(std::uint32_t number, std::size_t at) {
-    return static_cast<char>((number * 131U + at * 7U) & 0xFFU);
-}
-
-std::string payloadOf(const Datagram& d, std::size_t length) {
-    std::string bytes(length, '\0');
-    for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = payloadByte(d.number, i);
+    std::string payload(std::size_t length) const {  // a function of the number, so that a mix-up shows
+        std::string bytes(std::min(size, length), '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((number * 131U + i * 7U) & 0xFFU);
+        return bytes;
     }
-    return bytes;
-}
-
-std::string dotted(const sockaddr_in& address) {
-    std::array<char, INET_ADDRSTRLEN> text{};
-    inet_ntop(AF_INET, &address.sin_addr, text.data(), text.size());
-    return text.data();
-}
-
-// One scripted result of recvmmsg: an errno, or datagrams.
-struct Result {
-    int error = 0;
-    std::deque<Datagram> datagrams;
 };
 
-class ScriptedKernel final : public zorvik::SystemCalls {
-public:
-    std::deque<Result> script;
-    // Handed to the endpoint, in order; and those of them not yet read.
+// Each scripted result of recvmmsg is an errno, or datagrams.
+struct Kernel final : zorvik::SystemCalls {
+    std::deque<std::pair<int, std::deque<Datagram>>> script;
     std::vector<Datagram> handedOut;
     std::deque<Datagram> unread;
+    bool closed = false;
 
-    ~ScriptedKernel() override {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-    int socket(int domain, int type, int) override {
-        require(domain == AF_INET && (type & SOCK_DGRAM) != 0, "the endpoint asks for a UDP socket");
-        require(fd_ < 0, "one socket per endpoint");
-        fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        return fd_;
-    }
-    int close(int fd) override {
-        require(fd == fd_, "the endpoint closes its own socket");
-        fd_ = -1;
-        return ::close(fd);
-    }
+    int socket(int, int, int) override { return ::eventfd(1, EFD_NONBLOCK | EFD_CLOEXEC); }
+    int close(int fd) override { return ::close(fd); }
     int setsockopt(int, int, int, const void*, socklen_t) override { return 0; }
-    ssize_t sendto(int, const void*, size_t, int, const sockaddr*, socklen_t) override {
-        require(false, "nothing is sent while receiving");
-        return -1;
-    }
+    ssize_t sendto(int, const void*, size_t, int, const sockaddr*, socklen_t) override { return -1; }
     int poll(pollfd*, nfds_t, int) override { return 0; }
-
-    int recvmmsg(int fd, mmsghdr* messages, unsigned count, int) override {
-        require(fd == fd_, "the endpoint receives on its own socket");
-        const int result = next(messages, count);
-        updateReadable();
-        return result;
-    }
-
-    // The socket is readable while the script holds anything.
-    void updateReadable() {
-        std::uint64_t counter = 0;
-        if (script.empty()) {
-            static_cast<void>(::read(fd_, &counter, sizeof counter));
-        } else {
-            counter = 1;
-            if (!readable_) {
-                static_cast<void>(::write(fd_, &counter, sizeof counter));
-            }
-        }
-        readable_ = !script.empty();
-    }
-
-private:
-    int next(mmsghdr* messages, unsigned count) {
-        if (script.empty()) {
-            errno = EAGAIN;
+    int recvmmsg(int, mmsghdr* messages, unsigned count, int) override {
+        require(!closed, "nothing is taken in after stop or deliverPending");
+        if ((errno = script.empty() ? EAGAIN : script.front().first) != 0) {
+            if (!script.empty()) script.pop_front();
             return -1;
         }
-        Result& front = script.front();
-        if (front.error != 0) {
-            errno = front.error;
-            script.pop_front();
-            return -1;
-        }
-        require(count > 0, "recvmmsg is asked for at least one datagram");
-        unsigned given = 0;
-        while (given < count && !front.datagrams.empty()) {
-            const Datagram d = front.datagrams.front();
-            front.datagrams.pop_front();
-            msghdr& header = messages[given].msg_hdr;
-            require(header.msg_iovlen == 1 && header.msg_iov[0].iov_len >= d.size,
-                    "each slot holds the largest datagram");
-            const std::string bytes = payloadOf(d, d.size);
-            std::memcpy(header.msg_iov[0].iov_base, bytes.data(), bytes.size());
-            require(header.msg_name != nullptr && header.msg_namelen >= sizeof d.from,
-                    "each slot has room for the sender");
-            std::memcpy(header.msg_name, &d.from, sizeof d.from);
-            header.msg_namelen = sizeof d.from;
-            header.msg_flags = 0;
+        auto& batch = script.front().second;
+        int given = 0;
+        for (; given < static_cast<int>(count) && !batch.empty(); ++given, batch.pop_front()) {
+            const Datagram& d = unread.emplace_back(handedOut.emplace_back(batch.front()));
+            std::memcpy(messages[given].msg_hdr.msg_iov[0].iov_base, d.payload(d.size).data(), d.size);
+            std::memcpy(messages[given].msg_hdr.msg_name, &d.from, sizeof d.from);
             messages[given].msg_len = static_cast<unsigned>(d.size);
-            handedOut.push_back(d);
-            unread.push_back(d);
-            ++given;
         }
-        if (front.datagrams.empty()) {
-            script.pop_front();
-        }
-        return static_cast<int>(given);
+        if (batch.empty()) script.pop_front();
+        return given;
     }
-
-    int fd_ = -1;
-    bool readable_ = false;
 };
-
-enum class Handling { Read, LeaveUnread, ReadNegative, kMaxValue = ReadNegative };
-enum class Step {
-    ScriptDatagrams,
-    ScriptError,
-    DeliverPending,
-    RunEvents,
-    ReadOutside,
-    SenderOutside,
-    Stop,
-    kMaxValue = Stop
-};
-
-void expectFailure(int number, const auto& call) {
-    try {
-        call();
-    } catch (const zorvik::Failure& failure) {
-        require(failure.number() == number, "the failure has the expected number");
-        return;
-    }
-    require(false, "the call fails");
-}
 
 }  // namespace
 
@@ -196,119 +72,49 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using zorvik::DataType;
     FuzzedDataProvider input(data, size);
-    ScriptedKernel kernel;
+    Kernel kernel;
     zorvik::UdpEndpoint endpoint(kernel);
     endpoint.setProtocol(zorvik::protocol::kProtocolUdp);
-
-    std::uint32_t scripted = 0;
-    std::size_t scriptedBytes = 0;
-    std::size_t announced = 0;
+    std::size_t scriptedBytes = 0, announced = 0;
     bool stopped = false;
-
-    // The oldest unread datagram must be what GetData returns, cut to maxBytes.
-    const auto readOldest = [&](std::int32_t maxBytes) {
-        require(!kernel.unread.empty(), "a datagram is there to be read");
-        const Datagram oldest = kernel.unread.front();
-        kernel.unread.pop_front();
+    const auto readOldest = [&] {
+        const auto maxBytes = input.ConsumeIntegralInRange<std::int32_t>(0, 70000);
         std::string bytes;
-        endpoint.GetData(bytes, DataType::Text, maxBytes);
-        const std::size_t expected = std::min(oldest.size, static_cast<std::size_t>(maxBytes));
-        require(bytes == payloadOf(oldest, expected), "GetData gives the oldest unread datagram, cut");
+        endpoint.GetData(bytes, zorvik::DataType::Text, maxBytes);
+        require(bytes == kernel.unread.front().payload(static_cast<std::size_t>(maxBytes)), "GetData gives the oldest");
+        kernel.unread.pop_front();
     };
-
-    endpoint.onDataArrival([&](std::int32_t bytesTotal) {
-        require(!stopped, "nothing is announced after stop");
-        require(announced < kernel.handedOut.size(), "only datagrams handed out are announced");
-        const Datagram current = kernel.handedOut[announced++];
-        require(bytesTotal == static_cast<std::int32_t>(current.size), "the arrival has its datagram's size");
-        require(endpoint.RemoteHostIP() == dotted(current.from), "the sender is the announced datagram's");
-        switch (input.ConsumeEnum<Handling>()) {
-        case Handling::Read:
-            readOldest(input.ConsumeIntegralInRange<std::int32_t>(0, 70000));
-            break;
-        case Handling::LeaveUnread:
-            break;
-        case Handling::ReadNegative: {
-            const auto maxBytes = input.ConsumeIntegralInRange<std::int32_t>(-70000, -1);
-            std::string bytes;
-            expectFailure(EINVAL, [&] { endpoint.GetData(bytes, DataType::Text, maxBytes); });
-            break;
-        }
-        }
+    endpoint.onDataArrival([&](std::int32_t bytes) {
+        require(!stopped && announced < kernel.handedOut.size(), "only datagrams taken in, once, until stop");
+        const Datagram d = kernel.handedOut[announced++];
+        char sender[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &d.from.sin_addr, sender, sizeof sender);
+        require(bytes == static_cast<std::int32_t>(d.size) && endpoint.RemoteHostIP() == sender, "size and sender");
+        if (input.ConsumeBool()) readOldest();
     });
-
-    while (input.remaining_bytes() > 0) {
-        switch (input.ConsumeEnum<Step>()) {
-        case Step::ScriptDatagrams: {
-            Result batch;
-            const int count = input.ConsumeIntegralInRange(1, 80);
-            for (int i = 0; i < count && scripted < kMaxDatagrams; ++i) {
-                // Mostly small, like answers; sometimes anything up to the limit.
-                const std::size_t length = input.ConsumeBool()
-                                               ? input.ConsumeIntegralInRange<std::size_t>(0, 64)
-                                               : input.ConsumeIntegralInRange<std::size_t>(0, kMaxUdpPayload);
-                if (scriptedBytes + length > kMaxBytes) {
-                    break;
-                }
-                sockaddr_in from{};
-                from.sin_family = AF_INET;
-                from.sin_addr.s_addr = input.ConsumeIntegral<std::uint32_t>();
-                from.sin_port = input.ConsumeIntegral<std::uint16_t>();
-                batch.datagrams.push_back({scripted++, length, from});
+    for (std::uint32_t scripted = 0; input.remaining_bytes() > 0;) {
+        switch (input.ConsumeIntegralInRange(0, 5)) {
+        case 0: {  // mostly small, like answers; sometimes anything up to the limit
+            auto& batch = kernel.script.emplace_back(0, std::deque<Datagram>{}).second;
+            for (int n = input.ConsumeIntegralInRange(1, 80); n > 0 && scriptedBytes < (32U << 20); --n) {
+                const auto length = input.ConsumeIntegralInRange<std::size_t>(0, input.ConsumeBool() ? 64 : 65507);
+                batch.push_back({scripted++, length, {AF_INET, input.ConsumeIntegral<std::uint16_t>(),
+                                                      {input.ConsumeIntegral<std::uint32_t>()}, {}}});
                 scriptedBytes += length;
             }
-            if (!batch.datagrams.empty()) {
-                kernel.script.push_back(std::move(batch));
-            }
             break;
         }
-        case Step::ScriptError: {
-            static constexpr int kErrors[] = {EINTR, EAGAIN, ECONNREFUSED, ENOBUFS};
-            kernel.script.push_back({input.PickValueInArray(kErrors), {}});
+        case 1: kernel.script.emplace_back(input.PickValueInArray({EINTR, EAGAIN, ECONNREFUSED}), std::deque<Datagram>{}); break;
+        case 2: QCoreApplication::processEvents(); break;
+        case 3:  // only one announced already: one not yet announced never would be
+            if (kernel.handedOut.size() - kernel.unread.size() < announced) readOldest();
             break;
+        case 4: endpoint.deliverPending(), kernel.closed = true; break;
+        default: endpoint.stop(), kernel.closed = stopped = true;
         }
-        case Step::DeliverPending:
-            endpoint.deliverPending();
-            break;
-        case Step::RunEvents:
-            QCoreApplication::processEvents();
-            break;
-        case Step::ReadOutside:
-            // Only a datagram already announced; one not yet announced would
-            // then never be, by design.
-            if (kernel.handedOut.size() - kernel.unread.size() < announced) {
-                readOldest(input.ConsumeIntegralInRange<std::int32_t>(0, 70000));
-            } else if (kernel.unread.empty()) {
-                std::string bytes;
-                expectFailure(EAGAIN, [&] { endpoint.GetData(bytes, DataType::Text, 1); });
-            }
-            break;
-        case Step::SenderOutside:
-            if (announced == 0) {
-                expectFailure(EDESTADDRREQ, [&] { static_cast<void>(endpoint.RemoteHostIP()); });
-            } else {
-                require(endpoint.RemoteHostIP() == dotted(kernel.handedOut[announced - 1].from),
-                        "the sender stays the last announced datagram's");
-            }
-            break;
-        case Step::Stop:
-            endpoint.stop();
-            stopped = true;
-            break;
-        }
-        kernel.updateReadable();
     }
-
-    if (!stopped) {
-        // Each call takes in at least one scripted result.
-        for (std::size_t left = kernel.script.size(); left > 0 && !kernel.script.empty(); --left) {
-            endpoint.deliverPending();
-        }
-        require(kernel.script.empty(), "the endpoint takes in everything the kernel holds");
-        endpoint.deliverPending();
-        require(announced == scripted, "every datagram is announced exactly once");
-    }
+    endpoint.deliverPending();
+    require(stopped || announced == kernel.handedOut.size(), "every datagram taken in is announced");
     return 0;
 }

@@ -1,8 +1,10 @@
 #include "udp_endpoint.hpp"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <cerrno>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -26,9 +28,15 @@ constexpr int kDeliveriesPerDrain = 32;
 // Errors such as ICMP reports are consumed one per call; stop after this many.
 constexpr int kMaxErrorsPerDrain = 64;
 
-// Past this much unread payload the endpoint stops taking from the kernel, so a
-// flood can cost bounded memory; the kernel then drops what does not fit.
-constexpr std::size_t kMaxQueuedBytes = std::size_t{512} << 20;
+// Past this many unread datagrams, or this much unread payload, the endpoint
+// stops taking from the kernel, which then drops what does not fit: a flood
+// costs bounded memory, and its backlog is listed within about a second. The
+// count is above the largest discovery (100,000 answers at once).
+constexpr std::size_t kMaxQueuedDatagrams = std::size_t{128} << 10;
+constexpr std::size_t kMaxQueuedBytes = std::size_t{64} << 20;
+// Once the queue has held this much and is read empty, its memory goes back to
+// the system instead of staying with the idle program.
+constexpr std::size_t kReleaseAfterBytes = std::size_t{4} << 20;
 
 Failure invalidArgument(const std::string& what) { return Failure(EINVAL, what); }
 
@@ -63,7 +71,7 @@ struct UdpEndpoint::ReceiveBatch {
 UdpEndpoint::UdpEndpoint(SystemCalls& calls) : calls_(calls) {
     deliveryTimer_.setSingleShot(true);
     deliveryTimer_.setInterval(0);
-    QObject::connect(&deliveryTimer_, &QTimer::timeout, [this] { deliverSlice(); });
+    QObject::connect(&deliveryTimer_, &QTimer::timeout, [this] { run_([this] { deliverSlice(); }); });
 }
 
 UdpEndpoint::~UdpEndpoint() = default;
@@ -81,13 +89,23 @@ void UdpEndpoint::setProtocol(std::int32_t protocol) {
         throw Failure::fromErrno(errno);
     }
     socket_ = UniqueSocket(calls_, fd);
+    // Linux hands group traffic to every socket on the port once any socket on
+    // the host joins the group; only datagrams sent to this socket are answers.
+    const int off = 0;
+    if (calls_.setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
+        const int error = errno;
+        socket_.reset();
+        throw Failure::fromErrno(error);
+    }
     notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
-        drainKernelQueue();
-        if (announced_ < arrived_.size()) {
-            deliveryTimer_.start();
-        }
-    });
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { run_([this] { onReadable(); }); });
+}
+
+void UdpEndpoint::onReadable() {
+    drainKernelQueue();
+    if (!stopped_ && announced_ < arrived_.size()) {
+        deliveryTimer_.start();
+    }
 }
 
 int UdpEndpoint::requireSocket() const {
@@ -168,6 +186,11 @@ void UdpEndpoint::GetData(std::string& data, DataType, std::int32_t maxBytes) {
     if (announced_ > 0) {
         --announced_;
     }
+    if (arrived_.empty() && heldBytes_ >= kReleaseAfterBytes) {
+        heldBytes_ = 0;
+        batch_.reset();  // large datagrams made its pages resident
+        malloc_trim(0);
+    }
 }
 
 std::string UdpEndpoint::RemoteHostIP() const {
@@ -179,15 +202,19 @@ std::string UdpEndpoint::RemoteHostIP() const {
     return text.data();
 }
 
+bool UdpEndpoint::full() const {
+    return arrived_.size() >= kMaxQueuedDatagrams || queuedBytes_ >= kMaxQueuedBytes;
+}
+
 void UdpEndpoint::drainKernelQueue() {
-    if (!socket_.valid() || stopped_) {
+    if (!socket_.valid() || stopped_ || intakeClosed_) {
         return;
     }
     if (!batch_) {
         batch_ = std::make_unique<ReceiveBatch>();
     }
     int errors = 0;
-    while (queuedBytes_ < kMaxQueuedBytes) {
+    while (!full()) {
         batch_->prepare();
         const int count = calls_.recvmmsg(socket_.get(), batch_->headers.data(), kBatchSize, MSG_DONTWAIT);
         if (count < 0) {
@@ -206,6 +233,7 @@ void UdpEndpoint::drainKernelQueue() {
                                 std::string(bytes, header.msg_len)});
             queuedBytes_ += queuedCost(arrived_.back());
         }
+        heldBytes_ = std::max(heldBytes_, queuedBytes_);
         if (count < static_cast<int>(kBatchSize)) {
             return;
         }
@@ -230,8 +258,10 @@ void UdpEndpoint::deliverSlice() {
     delivering_ = true;
     const auto deadline = std::chrono::steady_clock::now() + kSliceLength;
     int sinceDrain = 0;
+    bool delivered = false;
     while (!stopped_ && announced_ < arrived_.size()) {
         announceNext();
+        delivered = true;
         if (++sinceDrain == kDeliveriesPerDrain) {
             drainKernelQueue();
             sinceDrain = 0;
@@ -241,13 +271,13 @@ void UdpEndpoint::deliverSlice() {
         }
     }
     delivering_ = false;
-    if (sliceEnd_ && !stopped_) {
+    if (delivered && sliceEnd_ && !stopped_) {
         sliceEnd_();
     }
     if (stopped_) {
         return;
     }
-    if (queuedBytes_ < kMaxQueuedBytes) {
+    if (!intakeClosed_ && !full()) {
         notifier_->setEnabled(true);
     }
     drainKernelQueue();
@@ -257,10 +287,17 @@ void UdpEndpoint::deliverSlice() {
 }
 
 void UdpEndpoint::deliverPending() {
-    drainKernelQueue();
-    while (!stopped_ && announced_ < arrived_.size()) {
-        deliverSlice();
-    }
+    run_([this] {
+        drainKernelQueue();
+        // Under a steady stream, taking in more would keep this from returning.
+        intakeClosed_ = true;
+        if (notifier_) {
+            notifier_->setEnabled(false);
+        }
+        while (!stopped_ && !delivering_ && announced_ < arrived_.size()) {
+            deliverSlice();
+        }
+    });
 }
 
 void UdpEndpoint::stop() {

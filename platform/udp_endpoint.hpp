@@ -31,6 +31,9 @@ namespace zorvik {
 class UdpEndpoint final : public DatagramEndpoint {
 public:
     using ArrivalHandler = std::function<void(std::int32_t bytesTotal)>;
+    // Runs one callback from the event loop; the program's passes it through its
+    // event dispatch, so that no failure escapes into the event loop.
+    using Runner = std::function<void(const std::function<void()>& callback)>;
 
     explicit UdpEndpoint(SystemCalls& calls = realSystemCalls());
     ~UdpEndpoint() override;
@@ -52,11 +55,16 @@ public:
     // control returns to the event loop: where a text box shows the slice's lines.
     void onSliceEnd(std::function<void()> handler) { sliceEnd_ = std::move(handler); }
 
-    // Takes in whatever the kernel holds and reports every datagram not yet
-    // reported, before returning.
+    // Every callback from the event loop (readable socket, next delivery slice)
+    // and deliverPending run through `runner`; by default they run directly.
+    void runThrough(Runner runner) { run_ = std::move(runner); }
+
+    // For the end: takes in what the kernel holds now (one pass, within the
+    // queue's bounds), then nothing more, ever; reports every datagram not yet
+    // reported, and returns.
     void deliverPending();
 
-    // Reports nothing more, ever: the program is ending.
+    // Takes in and reports nothing more, ever: the program is ending.
     void stop();
 
     // The port the kernel gave the socket, 0 before the first send.
@@ -70,7 +78,9 @@ private:
     struct ReceiveBatch;
 
     int requireSocket() const;
+    bool full() const;
     void drainKernelQueue();
+    void onReadable();
     void deliverSlice();
     void announceNext();
     void send(std::string_view payload);
@@ -82,6 +92,7 @@ private:
     std::unique_ptr<ReceiveBatch> batch_;
     ArrivalHandler arrival_;
     std::function<void()> sliceEnd_;
+    Runner run_ = [](const std::function<void()>& callback) { callback(); };
 
     std::optional<in_addr> remoteHost_;
     std::optional<std::uint16_t> remotePort_;
@@ -91,8 +102,11 @@ private:
     std::deque<Datagram> arrived_;
     std::size_t announced_ = 0;
     std::size_t queuedBytes_ = 0;
+    // The most payload held since memory was last given back to the system.
+    std::size_t heldBytes_ = 0;
     std::optional<sockaddr_in> currentSender_;
     bool delivering_ = false;
+    bool intakeClosed_ = false;
     bool stopped_ = false;
 };
 

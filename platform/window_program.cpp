@@ -45,7 +45,8 @@ WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& c
     Winsock1_.onDataArrival([this](std::int32_t bytesTotal) {
         dispatch_.deliver([this, bytesTotal] { form_.Winsock1_DataArrival(bytesTotal); });
     });
-    Winsock1_.onSliceEnd([this] { txtResults_.flush(); });
+    Winsock1_.onSliceEnd([this] { dispatch_.deliver([this] { txtResults_.flush(); }); });
+    Winsock1_.runThrough([this](const std::function<void()>& callback) { dispatch_.deliver(callback); });
     // Closing the window ends the program as Exit does.
     window_.onClose = [this] { dispatch_.deliver([this] { dispatch_.End(); }); };
 }

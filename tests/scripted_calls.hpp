@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -14,7 +15,8 @@ namespace zorvik::testing {
 class ScriptedCalls final : public SystemCalls {
 public:
     std::map<std::string, std::deque<int>> failures;
-    int polls = 0;
+    int polls = 0, receives = 0;
+    std::function<void()> onReceive = [] {};  // may throw, as an allocation can
 
     int socket(int d, int t, int p) override { return fails("socket") ? -1 : real.socket(d, t, p); }
     int close(int fd) override { return real.close(fd); }
@@ -25,20 +27,14 @@ public:
         return fails("sendto") ? -1 : real.sendto(fd, d, n, f, to, tl);
     }
     int recvmmsg(int fd, mmsghdr* m, unsigned c, int f) override {
-        return fails("recvmmsg") ? -1 : real.recvmmsg(fd, m, c, f);
+        return ++receives, onReceive(), fails("recvmmsg") ? -1 : real.recvmmsg(fd, m, c, f);
     }
-    int poll(pollfd* fds, nfds_t n, int t) override {
-        ++polls;
-        return real.poll(fds, n, t);
-    }
+    int poll(pollfd* fds, nfds_t n, int t) override { return ++polls, real.poll(fds, n, t); }
 
 private:
     bool fails(const char* name) {
         auto& queue = failures[name];
-        if (queue.empty()) return false;
-        errno = queue.front();
-        queue.pop_front();
-        return true;
+        return !queue.empty() && (errno = queue.front(), queue.pop_front(), true);
     }
     SystemCalls& real = realSystemCalls();
 };

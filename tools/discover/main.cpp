@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         kFailureStatus);
 
     Form1 form({cmdDiscover, txtResults, tmrResetCaption, Winsock1, startupOption, dispatch});
+    Winsock1.runThrough([&](const std::function<void()>& callback) { dispatch.deliver(callback); });
     Winsock1.onDataArrival(
         [&](std::int32_t bytesTotal) { dispatch.deliver([&] { form.Winsock1_DataArrival(bytesTotal); }); });
     // The listening period is over: list what has already arrived, then stop.
