@@ -26,10 +26,11 @@ void BufferedTextBox::setText(ResultsText text) {
 
 void BufferedTextBox::flush() {
     const std::string_view tail = text_.suffixAfter(shown_);
+    const bool afterCr = shown_.view().ends_with('\r');
     shown_ = text_;
     if (!tail.empty()) {
         writing_ = true;
-        appendToWidget(tail);
+        appendToWidget(tail, afterCr);
         writing_ = false;
     }
 }

@@ -38,8 +38,9 @@ protected:
     virtual std::string readWidget() const = 0;
     // Replaces the widget's whole text, emptying its undo history.
     virtual void replaceWidget(std::string_view text) = 0;
-    // Adds to the end of the widget's text, not undoably.
-    virtual void appendToWidget(std::string_view tail) = 0;
+    // Adds to the end of the widget's text, not undoably; `afterCr` when the
+    // widget's text ends in a CR, which the tail's first LF may complete.
+    virtual void appendToWidget(std::string_view tail, bool afterCr) = 0;
 
 private:
     mutable ResultsText text_;   // what the logic set or the user typed

@@ -36,7 +36,9 @@ void Win32TextBox::replaceWidget(std::string_view text) {
     }
 }
 
-void Win32TextBox::appendToWidget(std::string_view tail) {
+// The control keeps CR LF as they come, so a CR LF split between two texts
+// joins up by itself.
+void Win32TextBox::appendToWidget(std::string_view tail, bool) {
     DWORD start = 0;
     DWORD end = 0;
     SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));

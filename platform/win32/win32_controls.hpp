@@ -34,7 +34,7 @@ public:
 protected:
     std::string readWidget() const override;
     void replaceWidget(std::string_view text) override;
-    void appendToWidget(std::string_view tail) override;
+    void appendToWidget(std::string_view tail, bool afterCr) override;
 
 private:
     HWND edit_;

@@ -29,12 +29,10 @@ public:
 protected:
     std::string readWidget() const override;
     void replaceWidget(std::string_view text) override;
-    void appendToWidget(std::string_view tail) override;
+    void appendToWidget(std::string_view tail, bool afterCr) override;
 
 private:
     QPlainTextEdit& edit_;
-    // The widget ends in a line break made at a CR whose LF may come next.
-    bool endsAtCr_ = false;
     bool followPending_ = false;
 };
 

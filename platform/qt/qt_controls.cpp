@@ -27,15 +27,13 @@ std::string QtTextBox::readWidget() const { return fromWidgetText(edit_.toPlainT
 
 void QtTextBox::replaceWidget(std::string_view text) {
     edit_.setPlainText(toWidgetText(text));  // also empties the undo history
-    endsAtCr_ = text.ends_with('\r');
 }
 
-void QtTextBox::appendToWidget(std::string_view tail) {
+void QtTextBox::appendToWidget(std::string_view tail, bool afterCr) {
     // A CR LF split between two texts is one line break, made at the CR.
-    if (endsAtCr_ && tail.starts_with('\n')) {
+    if (afterCr && tail.starts_with('\n')) {
         tail.remove_prefix(1);
     }
-    endsAtCr_ = tail.ends_with('\r');
     if (tail.empty()) {
         return;
     }

@@ -5,13 +5,10 @@
 
 namespace zorvik {
 
-// The start-up socket option: a large receive buffer, so that thousands of
-// answers arriving at once wait in the kernel instead of being dropped while
-// the window is busy. The kernel may grant less than asked, or refuse.
+// The start-up socket option: a large receive buffer (see receive_buffer.hpp),
+// set through the system-call seam.
 class ReceiveBufferOption final : public StartupSocketOption {
 public:
-    static constexpr int kRequestedBytes = 4 << 20;
-
     explicit ReceiveBufferOption(SystemCalls& calls = realSystemCalls()) : calls_(calls) {}
     bool apply(std::int32_t socketHandle) noexcept override;
 
