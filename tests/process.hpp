@@ -11,13 +11,18 @@ namespace zorvik::testing {
 
 // A built program: ctest sets ZORVIK_BIN to build/bin.
 inline QString bin(const char* name) { return qEnvironmentVariable("ZORVIK_BIN") + '/' + name; }
+inline QString lan() { return QString(__FILE__).section('/', 0, -3) + "/scripts/lan"; }
+
+// A bash script run in the directory of the built programs.
+inline QStringList inBin(const QString& script) { return {"-c", "cd \"$ZORVIK_BIN\" && " + script}; }
 
 // A program run by a test, stdin empty, output collected. Every wait is bounded,
 // and whatever still runs when the test is done is killed.
 class Process : public QProcess {
 public:
-    explicit Process(const QString& path, const QStringList& args = {}) {
+    explicit Process(const QString& path, const QStringList& args = {}, const QString& outFile = {}) {
         setStandardInputFile(nullDevice());
+        if (!outFile.isEmpty()) setStandardOutputFile(outFile);
         start(path, args);
         EXPECT_TRUE(waitForStarted(5000)) << path.toStdString() << ": " << errorString().toStdString();
     }
