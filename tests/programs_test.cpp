@@ -53,7 +53,7 @@ TEST_F(ProgramTest, simProbes_answeredFromEachHostAsAsked_othersIgnored_unreacha
     EXPECT_EQ(defaults->finish(5000), 0) << defaults->err;  // --probes 2: the far one and ours
 }
 
-TEST(DeviceSimTest, namespace_privateByItsInterfacesAlone_elseNoOtherInterfaceOrAddress) {
+TEST_F(ProgramTest, simNamespace_privateByItsInterfacesAlone_elseNoOtherInterfaceOrAddress) {
     struct Case { const char* setup; const char* args; int status; const char* said; };
     for (const auto& [setup, args, status, said] : {
              Case{"ip link add br0 type bridge && ip link set br0 up", "--interface br0", 0, "ready on br0"},
@@ -105,7 +105,7 @@ TEST_F(ProgramTest, discoverUnderSteadyStreamReadSlowly_endsSoonAfterItsPeriod_p
     EXPECT_EQ(twin.finish(), 0) << twin.err;
 }
 
-TEST(DiscoverTest, argumentsOrOutput_closedFullOrExtra_statusAndMessage) {
+TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage) {
     struct Case { const char* script; int status; const char* out; const char* err; };
     const char *usage = "Usage: zorvik-discover", *closed = "error 9: standard output is closed\n";
     for (const auto& [script, status, out, err] : {
@@ -130,7 +130,7 @@ TEST(DiscoverTest, argumentsOrOutput_closedFullOrExtra_statusAndMessage) {
     }
 }
 
-TEST(ConsoleResultsTest, linesAppendedToAFullNonBlockingPipe_eachWrittenOnceWithNewline_noneKept) {
+TEST_F(ProgramTest, consoleResults_linesAppendedToAFullNonBlockingPipe_eachWrittenOnceWithNewline_noneKept) {
     int pipe[2];
     ASSERT_EQ(::pipe2(pipe, O_NONBLOCK | O_CLOEXEC), 0);
     const int capacity = ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
@@ -154,7 +154,7 @@ TEST(ConsoleResultsTest, linesAppendedToAFullNonBlockingPipe_eachWrittenOnceWith
     EXPECT_EQ(written, expected);
 }
 
-TEST(LanTest, stopSignalToItsPid_endsCommandAndDevicesPromptly) {
+TEST_F(ProgramTest, lanStopSignalToItsPid_endsCommandAndDevicesPromptly) {
     Process lan(testing::lan(), {"--", "bash", "-c", "trap 'echo stopped; exit 3' TERM; echo started; sleep 600 & wait"});
     ASSERT_TRUE(lan.waitForReadyRead(20000)) << lan.readAllStandardError().toStdString();
     lan.terminate();
