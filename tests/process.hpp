@@ -9,25 +9,24 @@
 
 namespace zorvik::testing {
 
-// A built program: ctest sets ZORVIK_BIN to build/bin.
+// A built program: ctest sets ZORVIK_BIN to build/bin. Also scripts/lan, and
+// arguments for bash to run a script in the programs' directory.
 inline QString bin(const char* name) { return qEnvironmentVariable("ZORVIK_BIN") + '/' + name; }
+inline QString lan() { return QString(__FILE__).section('/', 0, -3) + "/scripts/lan"; }
+inline QStringList inBin(const QString& script) { return {"-c", "cd \"$ZORVIK_BIN\" && " + script}; }
 
-// A program run by a test, stdin empty, output collected. Every wait is bounded,
-// and whatever still runs when the test is done is killed.
+// A program run by a test, stdin empty, output collected, killed at the end; every wait bounded.
 class Process : public QProcess {
 public:
-    explicit Process(const QString& path, const QStringList& args = {}) {
+    explicit Process(const QString& path, const QStringList& args = {}, const QString& outFile = {}) {
         setStandardInputFile(nullDevice());
+        if (!outFile.isEmpty()) setStandardOutputFile(outFile);
         start(path, args);
         EXPECT_TRUE(waitForStarted(5000)) << path.toStdString() << ": " << errorString().toStdString();
     }
-    ~Process() override {
-        kill();
-        waitForFinished(5000);
-    }
+    ~Process() override { kill(); waitForFinished(5000); }
 
-    // The exit status once it has ended, -1 if a signal ended it. One still
-    // running after `ms` is killed, and fails the test.
+    // The exit status once it has ended (-1 by a signal); one running past `ms` is killed and fails the test.
     int finish(int ms = 20000) {
         if (!waitForFinished(ms)) ADD_FAILURE() << program().toStdString() << " ran over " << ms << " ms";
         kill();
@@ -43,7 +42,6 @@ public:
 // Simulated devices (zorvik-device-sim with `args`), listening once this returns.
 inline std::unique_ptr<Process> startDevices(const QStringList& args) {
     auto sim = std::make_unique<Process>(bin("zorvik-device-sim"), args);
-    // Its first output is the one line saying that it listens.
     EXPECT_TRUE(sim->waitForReadyRead(5000) && sim->readLine().startsWith("zorvik-device-sim: ready"))
         << sim->readAllStandardError().toStdString();
     return sim;

@@ -2,9 +2,15 @@
 // inside scripts/lan's private network namespace: they send to the group.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "console_controls.hpp"
 #include "process.hpp"
 #include "protocol.hpp"
 #include "udp_peer.hpp"
@@ -12,138 +18,148 @@
 namespace zorvik {
 namespace {
 
-using testing::Process;
-using testing::startDevices;
-using Answers = std::vector<std::pair<std::string, std::string>>;  // sender, payload
+using testing::bin, testing::inBin, testing::Process, testing::startDevices;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds, std::chrono::seconds;
 
 class ProgramTest : public ::testing::Test {
 protected:
     testing::UdpPeer prober;  // constructed first: it makes sure this runs inside scripts/lan
-    void probe(std::string_view bytes = protocol::kProbe) {
-        prober.sendTo(protocol::kPort, bytes, protocol::kGroup.data());
-    }
-    // The answers, sorted, once `count` have come or `waitMs` passed without the next.
-    Answers receive(std::size_t count, int waitMs = 5000) {
-        Answers answers;
-        while (answers.size() < count) {
-            const auto answer = prober.receive(waitMs);
-            if (!answer) break;
-            answers.emplace_back(answer->from, answer->payload);
-        }
-        std::sort(answers.begin(), answers.end());
-        return answers;
-    }
-    // A wait for something that must not happen cannot end early; keep it short.
-    bool quiet() { return receive(1, 300).empty(); }
+    void probe(std::string_view bytes = protocol::kProbe) { prober.sendTo(protocol::kPort, bytes, protocol::kGroup.data()); }
 };
-using DeviceSimTest = ProgramTest;
-using DiscoverTest = ProgramTest;
 
 // ---- The simulator ----
 
-TEST_F(DeviceSimTest, probe_answeredFromEachHostWithItsPayload_asOftenAsAsked_untilStopped) {
-    const auto defaults = startDevices({});
-    const auto twice =
-        startDevices({"--hosts", "2", "--first-address", "127.0.0.5", "--payload", "", "--answers", "2"});
-    probe();
-    EXPECT_EQ(receive(5), (Answers{{"127.0.0.2", "ZV"}, {"127.0.0.5", ""}, {"127.0.0.5", ""},
-                                   {"127.0.0.6", ""}, {"127.0.0.6", ""}}));
-    EXPECT_TRUE(quiet());
-    defaults->terminate();  // as scripts/lan stops its devices
-    EXPECT_EQ(defaults->finish(), 0);
-}
-
-TEST_F(DeviceSimTest, notAProbe_wrongBytesOrLength_isIgnored_andProbesLimitEndsItWithZero) {
-    const auto sim = startDevices({"--probes", "1"});
+TEST_F(ProgramTest, simProbes_answeredFromEachHostAsAsked_othersIgnored_unreachableProberSkipped) {
+    const auto defaults = startDevices({"--probes", "2"});
     for (const std::string_view other :
          std::initializer_list<std::string_view>{{"ZV\0", 3}, {"ZV\0\x01!", 5}, {"ZV\0\x02", 4}, {}})
         probe(other);
-    EXPECT_TRUE(quiet());
-    probe();  // still listening, so the silence above meant something
-    EXPECT_EQ(receive(1).size(), 1u);
-    EXPECT_EQ(sim->finish(5000), 0);
-}
-
-TEST_F(DeviceSimTest, probe_burst_allAnswersArriveRotatingOverHosts) {
-    // As many as the receive buffer surely holds (a small datagram takes under
-    // 2 KiB of it), so none may be lost even if this test is slow to read.
-    int buffer = 0;
-    socklen_t length = sizeof buffer;
-    ASSERT_EQ(::getsockopt(prober.fd, SOL_SOCKET, SO_RCVBUF, &buffer, &length), 0);
-    const int perHost = std::clamp(buffer / 2048 / 4, 25, 5000);
-    const auto sim = startDevices({"--hosts", "4", "--burst", QString::number(4 * perHost)});
+    // A probe from an address no host here has a route to; a unicast one, which one listener gets.
+    const int far = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), on = 1;
+    const sockaddr_in from{AF_INET, 0, {htonl(0x0a090902)}, {}}, to{AF_INET, htons(protocol::kPort), {htonl(0x7f000001)}, {}};
+    ASSERT_EQ(::setsockopt(far, SOL_IP, IP_TRANSPARENT, &on, sizeof on), 0);
+    ASSERT_EQ(::bind(far, reinterpret_cast<const sockaddr*>(&from), sizeof from), 0);
+    ASSERT_EQ(::sendto(far, protocol::kProbe.data(), 4, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 4);
+    ::close(far);
+    const auto twice = startDevices({"--hosts", "2", "--first-address", "127.0.0.5", "--payload", "", "--answers", "2"});
     probe();
-    std::map<std::string, int> counts;
-    for (const auto& answer : receive(4 * static_cast<std::size_t>(perHost))) ++counts[answer.first];
-    EXPECT_EQ(counts, (std::map<std::string, int>{{"127.0.0.2", perHost}, {"127.0.0.3", perHost},
-                                                  {"127.0.0.4", perHost}, {"127.0.0.5", perHost}}));
+    std::vector<std::pair<std::string, std::string>> answers;  // sender and payload of each; 300 ms for more
+    for (auto a = prober.receive(5000); a; a = prober.receive(answers.size() < 5 ? 5000 : 300))
+        answers.emplace_back(a->from, a->payload);
+    std::sort(answers.begin(), answers.end());
+    EXPECT_EQ(answers, (decltype(answers){{"127.0.0.2", "ZV"}, {"127.0.0.5", ""}, {"127.0.0.5", ""},
+                                   {"127.0.0.6", ""}, {"127.0.0.6", ""}}));
+    EXPECT_EQ(defaults->finish(5000), 0) << defaults->err;  // --probes 2: the far one and ours
 }
 
-TEST_F(DeviceSimTest, badOption_exitsTwoWithUsage) {
-    for (const QStringList& args : std::vector<QStringList>{
-             {"--bogus"}, {"extra"}, {"--hosts"}, {"--hosts", "0"}, {"--hosts", "1001"}, {"--answers", "x"},
-             {"--delay", "-1"}, {"--probes", "1.5"}, {"--burst", "5", "--answers", "2"},
-             {"--first-address", "127.0.0"}, {"--interface", "nosuch0"}}) {
-        Process sim(testing::bin("zorvik-device-sim"), args);
-        const std::string what = args.join(' ').toStdString();
-        EXPECT_EQ(sim.finish(5000), 2) << what;
-        EXPECT_NE(sim.err.find("usage: zorvik-device-sim"), std::string::npos) << what;
-        EXPECT_EQ(sim.out, "") << what;
+TEST_F(ProgramTest, simNamespace_privateByItsInterfacesAlone_elseNoOtherInterfaceOrAddress) {
+    struct Case { const char* setup; const char* args; int status; const char* said; };
+    for (const auto& [setup, args, status, said] : {
+             Case{"ip link add br0 type bridge && ip link set br0 up", "--interface br0", 0, "ready on br0"},
+             {"ip addr add 10.9.9.1/32 dev lo", "--first-address 10.9.9.1", 0, "ready on lo"},
+             {"ip tuntap add tap0 mode tap && ip addr add 10.9.9.1/24 dev tap0", "--first-address 10.9.9.1", 2, "refusing"}}) {
+        // In a LAN of its own, where PID 1 is in the same network namespace: its first line, then a stop.
+        Process lan(testing::lan(), QStringList{"--devices", "0", "--", "bash"} + inBin(QString("%1 && exec 3< <(exec "
+            "./zorvik-device-sim %2) && read -r l <&3; echo \"$l\"; kill $!; wait $!").arg(setup, args)));
+        EXPECT_TRUE(lan.finish() == status && (lan.out + lan.err).find(said) != std::string::npos) << setup << lan.out << lan.err;
     }
 }
 
 // ---- The twin ----
 
-TEST_F(DiscoverTest, devices_everyAnswerListedOnce_evenTwiceFromOneHostOrEmpty_exitsZero) {
+TEST_F(ProgramTest, discover_everyAnswerListedOnce_evenTwiceFromOneHostOrEmpty_butNoOtherDatagramToTheGroup) {
+    const auto many = startDevices({"--hosts", "50", "--first-address", "127.0.1.1", "--burst", "5000"});
     const auto three = startDevices({"--hosts", "3"});
     const auto twice = startDevices({"--first-address", "127.0.0.7", "--answers", "2", "--payload", ""});
-    Process twin(testing::bin("zorvik-discover"));
+    Process twin(bin("zorvik-discover"));
+    // Another host probes too: its probe, answers and a stray datagram to the group are none of the twin's.
+    for (const std::string_view bytes : {protocol::kProbe, std::string_view("stray")}) probe(bytes);
     ASSERT_EQ(twin.finish(), 0) << twin.err;
-    QStringList listed = QString::fromStdString(twin.out).split('\n', Qt::SkipEmptyParts);
-    listed.sort();
-    EXPECT_EQ(listed.join('\n').toStdString(),
-              "Zorvy found at address: 127.0.0.2\nZorvy found at address: 127.0.0.3\n"
-              "Zorvy found at address: 127.0.0.4\nZorvy found at address: 127.0.0.7\n"
-              "Zorvy found at address: 127.0.0.7");
-    EXPECT_EQ(twin.err, "");
+    std::map<QString, int> counts, expected{{"127.0.0.2", 1}, {"127.0.0.3", 1}, {"127.0.0.4", 1}, {"127.0.0.7", 2}};
+    for (int host = 1; host <= 50; ++host) expected["127.0.1." + QString::number(host)] = 100;  // the burst rotates
+    for (const auto& line : QString::fromStdString(twin.out).split('\n', Qt::SkipEmptyParts))
+        ++counts[line.startsWith("Zorvy found at address: ") ? line.mid(24) : line];
+    EXPECT_TRUE(counts == expected && twin.err.empty()) << twin.out << twin.err;
 }
 
-TEST_F(DiscoverTest, burstOfThousands_everyAnswerListed_butNoOtherDatagramToTheGroup) {
-    const auto devices = startDevices({"--hosts", "50", "--burst", "5000"});
-    Process twin(testing::bin("zorvik-discover"));
-    // Another host probes too: the devices answer it, not the twin, and neither
-    // its probe nor a stray datagram to the group reaches the twin's port.
-    probe();
-    probe("stray");
-    ASSERT_EQ(twin.finish(), 0) << twin.err;
-    EXPECT_EQ(std::count(twin.out.begin(), twin.out.end(), '\n'), 5000);
+TEST_F(ProgramTest, discoverUnderSteadyStreamReadSlowly_endsSoonAfterItsPeriod_probeCameFromLoopback) {
+    testing::UdpPeer device(protocol::kGroup.data(), protocol::kPort);
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    const auto start = Clock::now();
+    Process twin(bin("zorvik-discover"), {}, QString("/proc/self/fd/%1").arg(out[1]));
+    ::close(out[1]);
+    const auto seen = device.receive(5000);
+    ASSERT_TRUE(seen && seen->from == "127.0.0.1") << (seen ? seen->from : "no probe");
+    // 30,000 answers a second for up to 25 s, while the output is read at ~20,000 lines a second.
+    std::jthread stream([&, port = seen->fromPort](std::stop_token stop) {
+        for (auto next = Clock::now(); !stop.stop_requested() && next < start + seconds(25); std::this_thread::sleep_until(next))
+            for (int i = 0; i < 300 || (next += milliseconds(10), false); ++i) device.sendTo(port, "ZV");
+    });
+    std::string chunk(7000, '\0');
+    for (auto next = Clock::now(); ::read(out[0], chunk.data(), chunk.size()) > 0; std::this_thread::sleep_until(next))
+        next += milliseconds(10);
+    EXPECT_LT(Clock::now() - start, seconds(9));
+    stream.request_stop();
+    EXPECT_EQ(twin.finish(), 0) << twin.err;
 }
 
-TEST_F(DiscoverTest, noDevices_printsNothing_exitsOne) {
-    Process twin(testing::bin("zorvik-discover"));
-    EXPECT_EQ(twin.finish(), 1);
-    EXPECT_EQ(twin.out + twin.err, "");
+TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage) {
+    struct Case { const char* script; int status; const char* out; const char* err; };
+    const char *usage = "Usage: zorvik-discover", *closed = "error 9: standard output is closed\n";
+    for (const auto& [script, status, out, err] : {
+             Case{"./zorvik-discover --version", 0, "Zorvik Discovery) 1.00", ""}, {"./zorvik-discover -h", 0, usage, ""},
+             {"./zorvik-discover --bogus", 2, "", usage}, {"./zorvik-discover --help x", 2, "", usage},
+             {"./zorvik-discover --version --help", 2, "", usage}, {"./zorvik-discover", 1, "", ""},
+             {"unshare --net ./zorvik-discover", 2, "", "error 101: Network is unreachable\n"},
+             {"./zorvik-discover >&-", 2, "", closed}, {"./zorvik-discover <&- >&-", 2, "", closed},
+             {"./zorvik-discover --version >&-", 2, "", closed}, {"./zorvik-device-sim >&-", 1, "", "output is closed\n"},
+             {"./zorvik-discover --help >/dev/full", 2, "", "error 28: No space left on device\n"},
+             {"./zorvik-device-sim --help >/dev/full", 1, "", "output: No space left on device\n"},
+             {"./zorvik-device-sim --first-address 127.0.0.9 >/dev/full", 1, "", "output: No space left"},
+             // Bad options or values, also addresses no host can answer from: usage and status 2, or named here.
+             {"for a in --bogus extra --hosts '--hosts 1001' '--answers x' '--delay -1' '--burst 5 --answers 2' "
+              "'--interface nosuch0' '--first-address '{127.0.0,255.255.255.255,224.1.2.3,0.0.0.0} "
+              "'--hosts 2 --first-address 223.255.255.255'; do ./zorvik-device-sim $a 2>&1 >/dev/null | "
+              "grep -q '^usage: zorvik-device-sim' && ((PIPESTATUS[0] == 2)) || echo \"$a\"; done", 0, "", ""}}) {
+        Process run("bash", inBin(script));
+        EXPECT_EQ(run.finish(), status) << script;
+        for (const auto& [got, want] : {std::pair{run.out, out}, {run.err, err}})
+            EXPECT_TRUE(*want ? got.find(want) != std::string::npos : got.empty()) << script << ": " << got;
+    }
 }
 
-TEST_F(DiscoverTest, noRouteToTheGroup_reportsErrnoAndText_exitsTwo) {
-    // A namespace of its own with no route at all.
-    Process twin("unshare", {"--net", testing::bin("zorvik-discover")});
-    EXPECT_EQ(twin.finish(), 2);
-    EXPECT_EQ(twin.err, "error 101: Network is unreachable\n");
-    EXPECT_EQ(twin.out, "");
+TEST_F(ProgramTest, consoleResults_linesAppendedToAFullNonBlockingPipe_eachWrittenOnceWithNewline_noneKept) {
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_NONBLOCK | O_CLOEXEC), 0);
+    const int capacity = ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+    std::string written, expected, chunk(4096, '\0');
+    std::thread reader([&] {  // only once the pipe is full, so that the writer must wait
+        for (int queued = 0, i = 0; queued + 64 < capacity && i < 10000; ++i, std::this_thread::sleep_for(milliseconds(1)))
+            ::ioctl(pipe[0], FIONREAD, &queued);
+        for (pollfd in{pipe[0], POLLIN, 0}; ::poll(&in, 1, 10000) > 0 && ::read(pipe[0], chunk.data(), 1) == 1;)
+            written += chunk[0];
+    });
+    ConsoleResults results(pipe[1]);
+    results.setText(ResultsText());
+    for (int i = 0; i < 5000; ++i) {
+        const std::string line = std::string(protocol::kResultPrefix) + "127.0.0." + std::to_string(i % 250);
+        results.setText(results.text() + line + protocol::kLineEnd);
+        expected += line + '\n';
+    }
+    EXPECT_TRUE(results.text().empty() && results.linesWritten() == 5000);
+    ::close(pipe[1]);
+    reader.join();
+    EXPECT_EQ(written, expected);
 }
 
-TEST_F(DiscoverTest, arguments_helpAndVersionSucceed_anythingElseIsUsageError) {
-    Process version(testing::bin("zorvik-discover"), {"--version"});
-    Process help(testing::bin("zorvik-discover"), {"--help"});
-    Process bad(testing::bin("zorvik-discover"), {"--bogus"});
-    EXPECT_EQ(version.finish(5000), 0);
-    EXPECT_NE(version.out.find("Zorvik Discovery) 1.00"), std::string::npos) << version.out;
-    EXPECT_EQ(help.finish(5000), 0);
-    EXPECT_NE(help.out.find("Usage: zorvik-discover"), std::string::npos);
-    EXPECT_EQ(bad.finish(5000), 2);
-    EXPECT_NE(bad.err.find("Usage: zorvik-discover"), std::string::npos);
-    EXPECT_EQ(bad.out, "");
+TEST_F(ProgramTest, lanStopSignalToItsPid_endsCommandAndDevicesPromptly) {
+    Process lan(testing::lan(), {"--", "bash", "-c", "trap 'echo stopped; exit 3' TERM; echo started; sleep 600 & wait"});
+    ASSERT_TRUE(lan.waitForReadyRead(20000)) << lan.readAllStandardError().toStdString();
+    lan.terminate();
+    EXPECT_EQ(lan.finish(5000), 143);
+    EXPECT_EQ(lan.out, "started\nstopped\n");
 }
 
 }  // namespace

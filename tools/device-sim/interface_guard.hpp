@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zorvik::devicesim {
@@ -13,8 +14,9 @@ struct Interface {
 // Looks the interface up; throws UsageError if there is none by that name.
 Interface findInterface(const std::string& name);
 
-// Throws Refusal unless joining the group on `interface` keeps all traffic off
-// real networks: loopback, or any interface inside a private network namespace.
-void ensureSafeToJoin(const Interface& interface);
+// Throws Refusal unless serving keeps all traffic off real networks: the group
+// joined on loopback and every host on 127.0.0.0/8, or else a network
+// namespace proven private.
+void ensureSafeToServe(const Interface& interface, std::uint32_t firstAddress, std::uint32_t hosts);
 
 }  // namespace zorvik::devicesim

@@ -1,5 +1,7 @@
 // zorvik-device-sim: poses as one or more Zorvik devices on a local (simulated)
 // network and answers discovery probes. See usage() for the options.
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
 #include <span>
@@ -9,29 +11,35 @@
 #include "ipv4.hpp"
 #include "options.hpp"
 #include "simulator.hpp"
+#include "standard_streams.hpp"
 #include "stop_signals.hpp"
 
 namespace {
 
 constexpr const char* kName = "zorvik-device-sim: ";
 
+void writeOut(const std::string& text) {
+    if (const int error = zorvik::writeAll(STDOUT_FILENO, text)) {
+        errno = error;
+        zorvik::devicesim::throwErrno("cannot write to standard output");
+    }
+}
+
 int simulate(std::span<const char* const> args) {
     using namespace zorvik::devicesim;
     const Options options = parseOptions(args);
     if (options.help) {
-        std::cout << usage() << std::flush;
-        return std::cout ? 0 : 1;
+        writeOut(usage());
+        return 0;
     }
     const Interface interface = findInterface(options.interface);
-    ensureSafeToJoin(interface);
+    ensureSafeToServe(interface, options.firstAddress, options.hosts);
     // Signals are caught before "ready", so a stop right after it still ends cleanly.
     const StopSignals stop;
     Simulator simulator(options, interface, stop);
 
-    std::cout << kName << "ready on " << interface.name << " as " << options.hosts
-              << (options.hosts == 1 ? " host" : " hosts") << " from "
-              << formatIpv4(options.firstAddress) << std::endl;
-    if (!std::cout) throw std::runtime_error("cannot write the ready line to stdout");
+    writeOut(kName + ("ready on " + interface.name) + " as " + std::to_string(options.hosts) +
+             (options.hosts == 1 ? " host" : " hosts") + " from " + formatIpv4(options.firstAddress) + "\n");
     simulator.run();
     return 0;
 }
@@ -39,6 +47,11 @@ int simulate(std::span<const char* const> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any socket could take the number of a closed standard descriptor.
+    if (zorvik::openStandardStreams().output) {
+        std::cerr << kName << "standard output is closed\n";
+        return 1;
+    }
     try {
         return simulate({argv + 1, static_cast<std::size_t>(argc - 1)});
     } catch (const zorvik::devicesim::UsageError& e) {

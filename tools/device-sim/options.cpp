@@ -89,6 +89,11 @@ Options parseOptions(std::span<const char* const> args) {
     if (options.firstAddress > UINT32_MAX - (options.hosts - 1)) {
         throw UsageError("--hosts runs past the last IPv4 address");
     }
+    // A host answers from its own address: a broadcast, multicast or zero one cannot be.
+    const std::uint32_t last = options.firstAddress + (options.hosts - 1);
+    if (options.firstAddress < 0x01000000 || last > 0xDFFFFFFF) {
+        throw UsageError("--first-address and --hosts need unicast addresses, from 1.0.0.0 to 223.255.255.255");
+    }
     return options;
 }
 
@@ -109,7 +114,8 @@ std::string usage() {
            "  --probes N            exit after answering N probes (default: run until\n"
            "                        SIGINT or SIGTERM)\n"
            "  --help                show this text\n"
-           "Interfaces other than loopback are refused outside a private network namespace.\n";
+           "Interfaces other than loopback, and addresses outside 127.0.0.0/8, are refused\n"
+           "unless the network namespace is provably private (as in scripts/lan).\n";
 }
 
 }  // namespace zorvik::devicesim

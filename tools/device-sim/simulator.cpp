@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <iostream>
 #include <string>
 #include <string_view>
 
@@ -111,21 +113,16 @@ bool Simulator::answerDueProbes() {
 }
 
 bool Simulator::answer(const sockaddr_in& prober) {
-    if (options_.burst) {
-        for (std::uint32_t k = 0; k < *options_.burst; ++k) {
-            if (!send(k % hosts_.size(), prober)) return false;
-        }
-        return true;
-    }
-    for (std::uint32_t round = 0; round < options_.answers; ++round) {
-        for (std::size_t host = 0; host < hosts_.size(); ++host) {
-            if (!send(host, prober)) return false;
-        }
+    const std::uint64_t total = options_.burst ? *options_.burst : std::uint64_t{options_.answers} * hosts_.size();
+    for (std::uint64_t k = 0; k < total; ++k) {
+        const Sent sent = send(static_cast<std::size_t>(k % hosts_.size()), prober);
+        if (sent == Sent::stopped) return false;
+        if (sent == Sent::proberUnreachable) return true;  // skip it, and serve the next
     }
     return true;
 }
 
-bool Simulator::send(std::size_t host, const sockaddr_in& prober) {
+Simulator::Sent Simulator::send(std::size_t host, const sockaddr_in& prober) {
     const int fd = hosts_[host].get();
     for (;;) {
         if (::sendto(fd, options_.payload.data(), options_.payload.size(), 0,
@@ -137,9 +134,11 @@ bool Simulator::send(std::size_t host, const sockaddr_in& prober) {
         if (error == ECONNREFUSED) break;
         if (error == EINTR) continue;
         if (error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS) {
-            throwErrno("send answer from " +
-                       formatIpv4(options_.firstAddress + static_cast<std::uint32_t>(host)) + " to " +
-                       formatIpv4(ntohl(prober.sin_addr.s_addr)));
+            // A prober these hosts cannot reach (off loopback, no route) ends nothing else.
+            std::cerr << "zorvik-device-sim: not answering " << formatIpv4(ntohl(prober.sin_addr.s_addr))
+                      << " from " << formatIpv4(options_.firstAddress + static_cast<std::uint32_t>(host))
+                      << ": " << std::strerror(error) << "\n";
+            return Sent::proberUnreachable;
         }
         // Out of buffer space: wait for room rather than drop the answer. ENOBUFS
         // gives nothing to wait on, so then only a stop is awaited, for a millisecond.
@@ -148,9 +147,9 @@ bool Simulator::send(std::size_t host, const sockaddr_in& prober) {
         if (::poll(waitFor.data(), noBuffers ? 1 : 2, noBuffers ? 1 : -1) < 0 && errno != EINTR) {
             throwErrno("poll for send room");
         }
-        if (waitFor[0].revents != 0) return false;
+        if (waitFor[0].revents != 0) return Sent::stopped;
     }
-    return ++sent_ % kSendsPerStopCheck != 0 || !stop_.pending();
+    return ++sent_ % kSendsPerStopCheck != 0 || !stop_.pending() ? Sent::ok : Sent::stopped;
 }
 
 int Simulator::millisecondsToNextDue() const {

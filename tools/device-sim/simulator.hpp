@@ -31,10 +31,12 @@ private:
     };
 
     void receiveProbes();
+    enum class Sent { ok, proberUnreachable, stopped };
+
     // These return false when a stop signal arrives in the middle.
     bool answerDueProbes();
     bool answer(const sockaddr_in& prober);
-    bool send(std::size_t host, const sockaddr_in& prober);
+    Sent send(std::size_t host, const sockaddr_in& prober);
 
     bool finished() const { return options_.probes && answered_ >= *options_.probes; }
     int millisecondsToNextDue() const;
