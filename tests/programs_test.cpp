@@ -10,9 +10,14 @@
 #include <map>
 #include <thread>
 
-#include "console_controls.hpp"
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "console_results.hpp"
+#include "failure.hpp"
 #include "process.hpp"
 #include "protocol.hpp"
+#include "standard_streams.hpp"
 #include "udp_peer.hpp"
 
 namespace zorvik {
@@ -83,6 +88,35 @@ TEST_F(ProgramTest, discover_everyAnswerListedOnce_evenTwiceFromOneHostOrEmpty_b
     EXPECT_TRUE(counts == expected && twin.err.empty()) << twin.out << twin.err;
 }
 
+TEST_F(ProgramTest, discoverJsonUniqueWait_oneParsedObjectPerAddress_endsAfterTheWait) {
+    const auto three = startDevices({"--hosts", "3"});
+    testing::UdpPeer device(protocol::kGroup.data(), protocol::kPort);  // answers twice from 127.0.0.1:4567
+    const auto start = Clock::now();
+    Process twin(bin("zorvik-discover"), {"--json", "-u", "--wait", "1000"});
+    const auto seen = device.receive(5000);
+    ASSERT_TRUE(seen);
+    for (const std::string_view payload : {"hello", ""}) device.sendTo(seen->fromPort, payload);
+    ASSERT_EQ(twin.finish(), 0) << twin.err;
+    const auto took = Clock::now() - start;
+    EXPECT_TRUE(took > milliseconds(1000) && took < milliseconds(2500));
+    std::map<QString, QJsonObject> objects;
+    for (const auto& line : QByteArray::fromStdString(twin.out).split('\n')) {
+        if (line.isEmpty()) continue;
+        QJsonParseError error;
+        const auto object = QJsonDocument::fromJson(line, &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        EXPECT_TRUE(objects.emplace(object["address"].toString(), object).second) << "listed twice: " << line.toStdString();
+    }
+    ASSERT_EQ(objects.size(), 4u) << twin.out;
+    for (const auto& [address, object] : objects) {
+        const bool ours = address == "127.0.0.1";
+        EXPECT_EQ(object.keys(), (QStringList{"address", "bytes", "ms", "port"}));
+        EXPECT_EQ(object["bytes"].toInt(-1), ours ? 5 : 2) << address.toStdString();
+        EXPECT_TRUE(ours ? object["port"].toInt() == protocol::kPort : object["port"].toInt() > 1024);
+        EXPECT_TRUE(object["ms"].isDouble() && object["ms"].toInt(-1) >= 0 && object["ms"].toInt() < 1000);
+    }
+}
+
 TEST_F(ProgramTest, discoverUnderSteadyStreamReadSlowly_endsSoonAfterItsPeriod_probeCameFromLoopback) {
     testing::UdpPeer device(protocol::kGroup.data(), protocol::kPort);
     int out[2];
@@ -109,10 +143,11 @@ TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage
     struct Case { const char* script; int status; const char* out; const char* err; };
     const char *usage = "Usage: zorvik-discover", *closed = "error 9: standard output is closed\n";
     for (const auto& [script, status, out, err] : {
-             Case{"./zorvik-discover --version", 0, "Zorvik Discovery) 1.00", ""}, {"./zorvik-discover -h", 0, usage, ""},
-             {"./zorvik-discover --bogus", 2, "", usage}, {"./zorvik-discover --help x", 2, "", usage},
-             {"./zorvik-discover --version --help", 2, "", usage}, {"./zorvik-discover", 1, "", ""},
-             {"unshare --net ./zorvik-discover", 2, "", "error 101: Network is unreachable\n"},
+             Case{"./zorvik-discover -V", 0, "Zorvik Discovery) 1.00", ""}, {"./zorvik-discover -h", 0, usage, ""},
+             {"./zorvik-discover --bogus", 2, "", usage}, {"./zorvik-discover extra", 2, "", "not expected: extra"},
+             {"./zorvik-discover --wait 0", 2, "", "--wait: Value 0"}, {"./zorvik-discover -w x", 2, "", "--wait: Value x"},
+             {"./zorvik-discover --wait 3600001", 2, "", "--wait"}, {"./zorvik-discover -w 1", 1, "", ""},
+             {"unshare --net ./zorvik-discover", 2, "", "zorvik-discover: error 101: Network is unreachable\n"},
              {"./zorvik-discover >&-", 2, "", closed}, {"./zorvik-discover <&- >&-", 2, "", closed},
              {"./zorvik-discover --version >&-", 2, "", closed}, {"./zorvik-device-sim >&-", 1, "", "output is closed\n"},
              {"./zorvik-discover --help >/dev/full", 2, "", "error 28: No space left on device\n"},
@@ -130,7 +165,7 @@ TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage
     }
 }
 
-TEST_F(ProgramTest, consoleResults_linesAppendedToAFullNonBlockingPipe_eachWrittenOnceWithNewline_noneKept) {
+TEST_F(ProgramTest, consoleResults_fullNonBlockingPipe_everyLineOnceWithNewline_oneWritePerFlush_noneKept) {
     int pipe[2];
     ASSERT_EQ(::pipe2(pipe, O_NONBLOCK | O_CLOEXEC), 0);
     const int capacity = ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
@@ -141,14 +176,22 @@ TEST_F(ProgramTest, consoleResults_linesAppendedToAFullNonBlockingPipe_eachWritt
         for (pollfd in{pipe[0], POLLIN, 0}; ::poll(&in, 1, 10000) > 0 && ::read(pipe[0], chunk.data(), 1) == 1;)
             written += chunk[0];
     });
-    ConsoleResults results(pipe[1]);
+    int writes = 0;
+    ConsoleResults results(
+        [&](std::string_view text) {
+            ++writes;
+            if (const int error = writeAll(pipe[1], text)) throw Failure::fromErrno(error);
+        },
+        [](std::string_view line, std::string& out) { out.append(line).push_back('\n'); });
     results.setText(ResultsText());
     for (int i = 0; i < 5000; ++i) {
         const std::string line = std::string(protocol::kResultPrefix) + "127.0.0." + std::to_string(i % 250);
         results.setText(results.text() + line + protocol::kLineEnd);
         expected += line + '\n';
+        if (i % 1000 == 999) results.flush();
     }
-    EXPECT_TRUE(results.text().empty() && results.linesWritten() == 5000);
+    results.flush();  // nothing new: no write
+    EXPECT_TRUE(results.text().empty() && results.linesListed() == 5000 && writes == 5);
     ::close(pipe[1]);
     reader.join();
     EXPECT_EQ(written, expected);

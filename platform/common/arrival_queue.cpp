@@ -1,6 +1,8 @@
 #include "arrival_queue.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 
 #include "destination.hpp"
@@ -55,6 +57,15 @@ std::string ArrivalQueue::RemoteHostIP() const {
         throw Failure(EDESTADDRREQ, "no datagram has arrived yet, so there is no sender");
     }
     return dottedAddress(currentSender_->address);
+}
+
+std::uint16_t ArrivalQueue::remoteSenderPort() const noexcept {
+    if (!currentSender_) {
+        return 0;
+    }
+    // Network byte order is most significant byte first in memory.
+    const auto bytes = std::bit_cast<std::array<unsigned char, 2>>(currentSender_->port);
+    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 bool ArrivalQueue::full() const noexcept {

@@ -37,6 +37,8 @@ public:
 
     void GetData(std::string& data, DataType type, std::int32_t maxBytes) final;
     std::string RemoteHostIP() const final;
+    // The port the current datagram came from, in host byte order; 0 before any.
+    std::uint16_t remoteSenderPort() const noexcept;
 
     // Called once per arrived datagram with its size, from the event loop.
     void onDataArrival(ArrivalHandler handler) { arrival_ = std::move(handler); }
