@@ -117,6 +117,24 @@ TEST_F(ProgramTest, discoverJsonUniqueWait_oneParsedObjectPerAddress_endsAfterTh
     }
 }
 
+TEST_F(ProgramTest, discoverInterfaces_namedOrAll_probeOnlyThoseSegmentsOnce_elseTheRoutes_unusableNamed) {
+    // Two segments beside loopback (as Ethernet and Wi-Fi), each with a device; br3 is down, br4 has no IPv4.
+    const QString script = "for n in 1 2; do ip link add br$n type bridge && ip addr add 10.$n.0.1/24 dev br$n && "
+        "ip addr add 10.$n.0.2/32 dev br$n && ip link set br$n up && exec {d}< <(exec ./zorvik-device-sim "
+        "--interface br$n --first-address 10.$n.0.2 2>&1) && read -r l <&$d; done; ip link add br3 type bridge && "
+        "ip addr add 10.3.0.1/24 dev br3 && ip link add br4 type bridge && ip link set br4 up && "
+        "for a in '' '-i br1' '-i 10.2.0.1' '-av' '-i nosuch' '-i br3' '-i br4'; do "
+        "out=$(./zorvik-discover -w 500 $a 2>&1); echo \"$a|$?|$(sort <<<\"$out\" | tr '\\n' ';')\"; done";
+    Process lan(testing::lan(), QStringList{"--devices", "2", "--", "bash"} + inBin(script));
+    ASSERT_EQ(lan.finish(), 0) << lan.err;
+    const std::string found = "Zorvy found at address: ";
+    EXPECT_EQ(lan.out, "|0|" + found + "127.0.0.2;" + found + "127.0.0.3;\n"
+                       "-i br1|0|" + found + "10.1.0.2;\n-i 10.2.0.1|0|" + found + "10.2.0.2;\n"
+                       "-av|0|" + found + "10.1.0.2;" + found + "10.2.0.2;zorvik-discover: probing by br1 (10.1.0.1), br2 (10.2.0.1);\n"
+                       "-i nosuch|2|zorvik-discover: no interface 'nosuch';\n-i br3|2|zorvik-discover: interface 'br3' is down;\n"
+                       "-i br4|2|zorvik-discover: interface 'br4' has no IPv4 address;\n");
+}
+
 TEST_F(ProgramTest, discoverUnderSteadyStreamReadSlowly_endsSoonAfterItsPeriod_probeCameFromLoopback) {
     testing::UdpPeer device(protocol::kGroup.data(), protocol::kPort);
     int out[2];

@@ -30,6 +30,12 @@ std::size_t queuedCost(const D& datagram) {
 
 }  // namespace
 
+void ArrivalQueue::SendData(std::string_view payload) {
+    static_cast<void>(SocketHandle());  // no socket is the first fault to report
+    const Destination::Address to = destination_.require();
+    destination_.forEachInterface([&](std::uint32_t by) { sendDatagram(to, by, payload); });
+}
+
 void ArrivalQueue::GetData(std::string& data, DataType, std::int32_t maxBytes) {
     if (maxBytes < 0) {
         throw Failure(EINVAL, "invalid byte count " + std::to_string(maxBytes));

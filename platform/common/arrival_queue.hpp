@@ -7,13 +7,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "controls.hpp"
+#include "destination.hpp"
 
 namespace zorvik {
 
-// What both platforms' datagram endpoints share: the queue of datagrams taken
-// from the system and not yet read, and their delivery to the logic.
+// What both platforms' datagram endpoints share: where they send, the queue of
+// datagrams taken from the system and not yet read, and their delivery to the logic.
 //
 // The system's queue is drained eagerly into this one whenever the socket is
 // readable and between deliveries, so a burst is not dropped by the system while
@@ -34,6 +36,14 @@ public:
     // The count is above the largest discovery (100,000 answers at once).
     static constexpr std::size_t kMaxQueuedDatagrams = std::size_t{128} << 10;
     static constexpr std::size_t kMaxQueuedBytes = std::size_t{64} << 20;
+
+    void setRemotePort(std::int32_t port) final { destination_.setPort(port); }
+    void setRemoteHost(std::string_view host) final { destination_.setHost(host); }
+    // One datagram to the remote host and port, by each interface of leaveBy.
+    void SendData(std::string_view payload) final;
+    // A group datagram leaves by each of these interfaces (IPv4 addresses,
+    // network byte order), one copy each; with none, by the route's choice.
+    void leaveBy(std::vector<std::uint32_t> interfaceAddresses) { destination_.leaveBy(std::move(interfaceAddresses)); }
 
     void GetData(std::string& data, DataType type, std::int32_t maxBytes) final;
     std::string RemoteHostIP() const final;
@@ -84,6 +94,8 @@ protected:
     virtual void watchReadable(bool on) = 0;
     // The queue has been read empty after holding much: give its memory back.
     virtual void releaseMemory() {}
+    // Sends one datagram to `to`, by the interface with that address unless 0.
+    virtual void sendDatagram(Destination::Address to, std::uint32_t byInterface, std::string_view payload) = 0;
 
     void deliverSlice();
     void run(const std::function<void()>& callback) { run_(callback); }
@@ -97,6 +109,7 @@ private:
     void drain();
     void announceNext();
 
+    Destination destination_;
     ArrivalHandler arrival_;
     std::function<void()> sliceEnd_;
     Runner run_ = [](const std::function<void()>& callback) { callback(); };

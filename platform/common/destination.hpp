@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zorvik {
 
@@ -23,7 +24,22 @@ public:
     // Throws Failure(EDESTADDRREQ) while the host or the port is unset.
     Address require() const;
 
+    // A group datagram leaves by each of these interfaces (their IPv4
+    // addresses), one copy each; with none, by the route's choice.
+    void leaveBy(std::vector<std::uint32_t> interfaceAddresses) { interfaces_ = std::move(interfaceAddresses); }
+    // Calls send(interface address) once per interface, or once with 0 for the route's choice.
+    template <typename Send>
+    void forEachInterface(Send&& send) const {
+        if (interfaces_.empty()) {
+            send(std::uint32_t{0});
+        }
+        for (const std::uint32_t address : interfaces_) {
+            send(address);
+        }
+    }
+
 private:
+    std::vector<std::uint32_t> interfaces_;
     std::optional<std::uint32_t> host_;
     std::optional<std::uint16_t> port_;
 };

@@ -27,9 +27,17 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         ->option_text("MS")
         ->default_val(protocol::kListeningPeriodMs)
         ->check(CLI::Range(1, kMaxWaitMs));
+    auto* interface =
+        app.add_option("-i,--interface", options.interface, "Send the probe by this interface (name or IPv4 address)")
+            ->option_text("NAME|ADDRESS");
+    app.add_flag("-a,--all-interfaces", options.allInterfaces,
+                 "One probe by every interface that is up, multicast-capable and has IPv4")
+        ->excludes(interface);
+    app.add_flag("-v,--verbose", options.verbose, "Say on standard error which interfaces were probed");
     app.add_flag("-j,--json", options.json,
                  "One JSON object per answer: address, port, bytes, ms since the probe");
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
+    app.get_formatter()->column_width(30);
     app.footer("Exit status: 0 if any device answered, 1 if none, 2 on a failure.");
     try {
         app.parse(argc, argv);

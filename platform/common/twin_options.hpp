@@ -12,6 +12,9 @@ struct TwinOptions {
     std::int32_t waitMs = protocol::kListeningPeriodMs;
     bool json = false;    // one JSON object per answer (JSON Lines)
     bool unique = false;  // each address once, at its first answer
+    std::string interface;        // the probe leaves by this one (name or address)
+    bool allInterfaces = false;   // one probe by every multicast-capable interface
+    bool verbose = false;         // says on standard error which interfaces were probed
 };
 
 // What the command line asks for: a discovery, or a text to print and a status

@@ -1,5 +1,7 @@
 #include "twin_program.hpp"
 
+#include "twin_main.hpp"
+
 namespace zorvik {
 
 TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, Console console)
@@ -72,6 +74,29 @@ void TwinProgram::format(std::string_view line, std::string& out) {
         out += line;
     }
     out += newline_;
+}
+
+std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
+                                              const std::function<std::vector<NetworkInterface>()>& list) {
+    if (options.allInterfaces) {
+        return everyMulticastInterface(list());
+    }
+    if (!options.interface.empty()) {
+        return {chooseInterface(list(), options.interface)};
+    }
+    return {};
+}
+
+std::string withNewlines(std::string_view text, std::string_view newline) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += newline;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace zorvik

@@ -86,9 +86,14 @@ int UdpEndpoint::requireSocket() const {
 
 std::int32_t UdpEndpoint::SocketHandle() const { return requireSocket(); }
 
-void UdpEndpoint::SendData(std::string_view payload) {
+void UdpEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInterface, std::string_view payload) {
     const int fd = requireSocket();
-    const Destination::Address at = destination_.require();
+    if (byInterface != 0) {
+        const in_addr interface{byInterface};
+        if (calls_.setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface) != 0) {
+            throw Failure::fromErrno(errno);
+        }
+    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = at.port;

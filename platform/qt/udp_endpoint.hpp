@@ -1,12 +1,13 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <memory>
 
 #include <QTimer>
 
 #include "arrival_queue.hpp"
-#include "destination.hpp"
 #include "system_calls.hpp"
 #include "unique_socket.hpp"
 
@@ -29,9 +30,6 @@ public:
 
     void setProtocol(std::int32_t protocol) override;
     std::int32_t SocketHandle() const override;
-    void setRemotePort(std::int32_t port) override { destination_.setPort(port); }
-    void setRemoteHost(std::string_view host) override { destination_.setHost(host); }
-    void SendData(std::string_view payload) override;
 
     // The port the kernel gave the socket, 0 before the first send.
     std::uint16_t localPort() const;
@@ -41,6 +39,7 @@ protected:
     void scheduleSlice() override { deliveryTimer_.start(); }
     void watchReadable(bool on) override;
     void releaseMemory() override;
+    void sendDatagram(Destination::Address to, std::uint32_t byInterface, std::string_view payload) override;
 
 private:
     struct ReceiveBatch;
@@ -49,7 +48,6 @@ private:
 
     SystemCalls& calls_;
     UniqueSocket socket_;
-    Destination destination_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer deliveryTimer_;
     std::unique_ptr<ReceiveBatch> batch_;

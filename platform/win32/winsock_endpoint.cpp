@@ -104,9 +104,13 @@ SOCKET WinsockEndpoint::requireSocket() const {
 // Socket handles are small numbers, well within 32 bits.
 std::int32_t WinsockEndpoint::SocketHandle() const { return static_cast<std::int32_t>(requireSocket()); }
 
-void WinsockEndpoint::SendData(std::string_view payload) {
+void WinsockEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInterface, std::string_view payload) {
     const SOCKET s = requireSocket();
-    const Destination::Address at = destination_.require();
+    const DWORD interface = byInterface;
+    if (byInterface != 0 && setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&interface),
+                                       sizeof interface) == SOCKET_ERROR) {
+        throw lastSocketError();
+    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = at.port;

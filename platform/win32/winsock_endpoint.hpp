@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "arrival_queue.hpp"
-#include "destination.hpp"
 #include "message_window.hpp"
 
 namespace zorvik::win32 {
@@ -26,9 +25,6 @@ public:
 
     void setProtocol(std::int32_t protocol) override;
     std::int32_t SocketHandle() const override;
-    void setRemotePort(std::int32_t port) override { destination_.setPort(port); }
-    void setRemoteHost(std::string_view host) override { destination_.setHost(host); }
-    void SendData(std::string_view payload) override;
 
     // The port the system gave the socket, 0 before the first send.
     std::uint16_t localPort() const;
@@ -38,6 +34,7 @@ protected:
     void scheduleSlice() override;
     void watchReadable(bool on) override;
     void releaseMemory() override;
+    void sendDatagram(Destination::Address to, std::uint32_t byInterface, std::string_view payload) override;
 
 private:
     SOCKET requireSocket() const;
@@ -45,7 +42,6 @@ private:
 
     SOCKET socket_ = INVALID_SOCKET;
     LPFN_WSARECVMSG receiveMessage_ = nullptr;
-    Destination destination_;
     MessageWindow window_;
     std::unique_ptr<char[]> buffer_;
     bool slicePosted_ = false;

@@ -59,6 +59,11 @@ Simulator::Simulator(const Options& options, const Interface& interface, const S
         0) {
         throwErrno("join " + std::string(protocol::kGroup) + " on " + interface.name);
     }
+    // Only probes on its own interface, as a device on that network would see them.
+    const int off = 0;
+    if (::setsockopt(listener_.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
+        throwErrno("IP_MULTICAST_ALL");
+    }
 
     hosts_.reserve(options.hosts);
     for (std::uint32_t i = 0; i < options.hosts; ++i) {

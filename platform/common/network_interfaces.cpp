@@ -1,0 +1,58 @@
+#include "network_interfaces.hpp"
+
+#include <algorithm>
+
+#include "destination.hpp"
+
+namespace zorvik {
+
+NetworkInterface chooseInterface(const std::vector<NetworkInterface>& available, const std::string& nameOrAddress) {
+    const auto address = parseDottedAddress(nameOrAddress);
+    const auto named = [&](const NetworkInterface& i) {
+        return address ? i.address == *address : i.name == nameOrAddress;
+    };
+    const auto found = std::find_if(available.begin(), available.end(), named);
+    if (found == available.end()) {
+        throw UsageError("no interface '" + nameOrAddress + "'");
+    }
+    if (!found->up) {
+        throw UsageError("interface '" + nameOrAddress + "' is down");
+    }
+    const auto withAddress = std::find_if(found, available.end(),
+                                          [&](const NetworkInterface& i) { return named(i) && i.address != 0; });
+    if (withAddress == available.end()) {
+        throw UsageError("interface '" + nameOrAddress + "' has no IPv4 address");
+    }
+    return *withAddress;
+}
+
+std::vector<NetworkInterface> everyMulticastInterface(const std::vector<NetworkInterface>& available) {
+    std::vector<NetworkInterface> chosen, loopback;
+    for (const auto& i : available) {
+        if (!i.up || !i.multicast || i.address == 0) {
+            continue;
+        }
+        auto& into = i.loopback ? loopback : chosen;
+        // One probe per interface, by its first address.
+        if (std::none_of(into.begin(), into.end(), [&](const NetworkInterface& c) { return c.name == i.name; })) {
+            into.push_back(i);
+        }
+    }
+    if (chosen.empty()) {
+        chosen = std::move(loopback);
+    }
+    if (chosen.empty()) {
+        throw UsageError("no interface is up, multicast-capable and with an IPv4 address");
+    }
+    return chosen;
+}
+
+std::string describeInterfaces(const std::vector<NetworkInterface>& chosen) {
+    std::string text;
+    for (const auto& i : chosen) {
+        text += (text.empty() ? "" : ", ") + i.name + " (" + dottedAddress(i.address) + ")";
+    }
+    return text;
+}
+
+}  // namespace zorvik

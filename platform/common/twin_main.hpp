@@ -1,0 +1,83 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console_results.hpp"
+#include "failure.hpp"
+#include "network_interfaces.hpp"
+#include "twin_options.hpp"
+#include "twin_program.hpp"
+
+namespace zorvik {
+
+// What the command-line program's entry point gives it on either platform.
+struct TwinConsole {
+    ConsoleResults::Writer output;
+    std::function<void(std::string_view text)> error;  // never throws
+    std::function<void()> runEventLoop;                // until leaveEventLoop
+    std::function<void(int status)> leaveEventLoop;
+    std::string_view newline = "\n";
+};
+
+// The interfaces the probe leaves by, as the options ask, from those `list`
+// gives; none for the route's choice.
+std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
+                                              const std::function<std::vector<NetworkInterface>()>& list);
+
+// `text`, whose lines end in "\n", with the console's own line ends.
+std::string withNewlines(std::string_view text, std::string_view newline);
+
+// The command-line program from its arguments to its exit status, on the
+// platform's endpoint, timer and start-up socket option.
+template <typename Endpoint, typename Timer, typename StartupOption>
+int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
+    const auto printError = [&](std::string_view text) { console.error(withNewlines(text, console.newline)); };
+    const auto usageError = [&](const std::string& text) {
+        printError("zorvik-discover: " + text + "\n");
+        return kFailureStatus;
+    };
+    const auto report = [&](const Failure& failure) {
+        usageError("error " + std::to_string(failure.number()) + ": " + failure.description());
+    };
+    const TwinCommand command = parseTwinCommand(argc, argv);
+    if (command.kind == TwinCommand::Kind::PrintError) {
+        printError(command.text);
+        return command.status;
+    }
+    std::vector<NetworkInterface> by;
+    try {
+        if (command.kind == TwinCommand::Kind::PrintOutput) {
+            console.output(withNewlines(command.text, console.newline));
+            return command.status;
+        }
+        by = probeInterfaces(command.options, listNetworkInterfaces);
+    } catch (const UsageError& error) {
+        return usageError(error.what());
+    } catch (const Failure& failure) {
+        report(failure);
+        return kFailureStatus;
+    }
+    if (command.options.verbose && !by.empty()) {
+        printError("zorvik-discover: probing by " + describeInterfaces(by) + "\n");
+    }
+
+    Endpoint Winsock1;
+    std::vector<std::uint32_t> addresses;
+    for (const auto& i : by) addresses.push_back(i.address);
+    Winsock1.leaveBy(std::move(addresses));
+    StartupOption startupOption;
+    TwinProgram* program = nullptr;
+    Timer tmrResetCaption([&] { program->periodOver(); });
+    TwinProgram twin(command.options, {Winsock1, tmrResetCaption, startupOption},
+                     {console.output, report, console.leaveEventLoop, console.newline});
+    program = &twin;
+    if (twin.start()) {
+        console.runEventLoop();
+    }
+    return twin.status();
+}
+
+}  // namespace zorvik
