@@ -175,7 +175,7 @@ TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage
              {"for a in --bogus extra --hosts '--hosts 1001' '--answers x' '--delay -1' '--burst 5 --answers 2' "
               "'--interface nosuch0' '--first-address '{127.0.0,255.255.255.255,224.1.2.3,0.0.0.0} "
               "'--hosts 2 --first-address 223.255.255.255'; do ./zorvik-device-sim $a 2>&1 >/dev/null | "
-              "grep -q '^usage: zorvik-device-sim' && ((PIPESTATUS[0] == 2)) || echo \"$a\"; done", 0, "", ""}}) {
+              "grep -q '^Usage: zorvik-device-sim' && ((PIPESTATUS[0] == 2)) || echo \"$a\"; done", 0, "", ""}}) {
         Process run("bash", inBin(script));
         EXPECT_EQ(run.finish(), status) << script;
         for (const auto& [got, want] : {std::pair{run.out, out}, {run.err, err}})

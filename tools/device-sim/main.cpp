@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     try {
         return simulate({argv + 1, static_cast<std::size_t>(argc - 1)});
     } catch (const zorvik::devicesim::UsageError& e) {
-        std::cerr << kName << e.what() << "\n" << zorvik::devicesim::usage();
+        std::cerr << kName << e.what() << "\nUsage: zorvik-device-sim [OPTIONS]\nRun with --help for more information.\n";
         return 2;
     } catch (const zorvik::devicesim::Refusal& e) {
         std::cerr << kName << e.what() << "\n";

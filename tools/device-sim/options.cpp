@@ -1,9 +1,9 @@
 #include "options.hpp"
 
-#include <algorithm>
-#include <array>
-#include <charconv>
+#include <CLI/CLI.hpp>
+
 #include <string_view>
+#include <vector>
 
 #include "errors.hpp"
 #include "ipv4.hpp"
@@ -13,79 +13,77 @@ namespace zorvik::devicesim {
 namespace {
 
 // The largest payload a single IPv4 UDP datagram can carry.
-constexpr std::uint64_t kMaxPayload = 65507;
+constexpr std::size_t kMaxPayload = 65507;
 
-constexpr std::array<std::string_view, 8> kValueOptions = {"--interface", "--hosts", "--first-address",
-                                                           "--answers",   "--delay", "--payload",
-                                                           "--burst",     "--probes"};
+// What the command line gives, before the checks across options.
+struct Given {
+    Options options;
+    std::string firstAddress = "127.0.0.2";
+    std::uint32_t burst = 0;
+    std::uint64_t probes = 0;
+    CLI::Option* answers = nullptr;
+    CLI::Option* burstOption = nullptr;
+    CLI::Option* probesOption = nullptr;
+};
 
-template <typename Number>
-Number parseNumber(std::string_view name, std::string_view text, Number min, Number max) {
-    Number value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < min ||
-        value > max) {
-        throw UsageError(std::string(name) + " needs a whole number from " + std::to_string(min) +
-                         " to " + std::to_string(max) + ", not '" + std::string(text) + "'");
-    }
-    return value;
+void describe(CLI::App& app, Given& given) {
+    Options& o = given.options;
+    app.description("Poses as Zorvik devices: answers every probe sent to " + std::string(protocol::kGroup) + ":" +
+                    std::to_string(protocol::kPort) + ".");
+    app.get_formatter()->column_width(24);
+    app.add_option("--interface", o.interface, "Interface to join the group on (default lo)")->option_text("NAME");
+    app.add_option("--hosts", o.hosts, "Hosts to pose as, at consecutive addresses (default 1)")
+        ->option_text("K")
+        ->check(CLI::Range(1, 1000));
+    app.add_option("--first-address", given.firstAddress, "Address of the first host (default 127.0.0.2)")
+        ->option_text("A");
+    given.answers = app.add_option("--answers", o.answers, "Answers per probe from each host (default 1)")
+                        ->option_text("N")
+                        ->check(CLI::Range(1, 1'000'000));
+    app.add_option("--delay", o.delayMs, "Wait before answering, in ms (default 0)")
+        ->option_text("MS")
+        ->check(CLI::Range(0, 3'600'000));
+    app.add_option("--payload", o.payload, "Content of each answer (default ZV; may be empty)")
+        ->option_text("TEXT")
+        ->check([](const std::string& text) {
+            return text.size() > kMaxPayload ? "longer than one datagram can carry" : "";
+        });
+    given.burstOption = app.add_option("--burst", given.burst, "Instead, send N answers per probe, rotating over the hosts")
+                            ->option_text("N")
+                            ->check(CLI::Range(1, 100'000'000))
+                            ->excludes(given.answers);
+    given.probesOption = app.add_option("--probes", given.probes, "Exit after answering N probes (default: until SIGINT or SIGTERM)")
+                             ->option_text("N")
+                             ->check(CLI::Range(std::uint64_t{1}, UINT64_MAX));
+    app.footer("Interfaces other than loopback, and addresses outside 127.0.0.0/8, are refused\n"
+               "unless the network namespace is provably private (as in scripts/lan).");
 }
 
 }  // namespace
 
 Options parseOptions(std::span<const char* const> args) {
-    Options options;
+    Given given;
     // Answers carry the probe's two magic letters unless told otherwise.
-    options.payload = protocol::kProbe.substr(0, 2);
-    bool answersGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (arg == "--help") {
-            options.help = true;
-            continue;
-        }
-        // Every other option takes a value, as "--name value" or "--name=value".
-        const auto equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        if (std::find(kValueOptions.begin(), kValueOptions.end(), name) == kValueOptions.end()) {
-            throw UsageError(std::string(name) + ": unknown option");
-        }
-        std::string_view value;
-        if (equals != arg.npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            throw UsageError(std::string(name) + " needs a value");
-        }
-
-        if (name == "--interface") {
-            options.interface = value;
-        } else if (name == "--hosts") {
-            options.hosts = parseNumber<std::uint32_t>(name, value, 1, 1000);
-        } else if (name == "--first-address") {
-            const auto address = parseIpv4(std::string(value));
-            if (!address)
-                throw UsageError("--first-address needs an IPv4 address, not '" + std::string(value) +
-                                 "'");
-            options.firstAddress = *address;
-        } else if (name == "--answers") {
-            options.answers = parseNumber<std::uint32_t>(name, value, 1, 1'000'000);
-            answersGiven = true;
-        } else if (name == "--delay") {
-            options.delay =
-                std::chrono::milliseconds(parseNumber<std::uint32_t>(name, value, 0, 3'600'000));
-        } else if (name == "--payload") {
-            if (value.size() > kMaxPayload)
-                throw UsageError("--payload is longer than one datagram can carry");
-            options.payload = value;
-        } else if (name == "--burst") {
-            options.burst = parseNumber<std::uint32_t>(name, value, 1, 100'000'000);
-        } else if (name == "--probes") {
-            options.probes = parseNumber<std::uint64_t>(name, value, 1, UINT64_MAX);
-        }
+    given.options.payload = protocol::kProbe.substr(0, 2);
+    CLI::App app("", "zorvik-device-sim");
+    describe(app, given);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        given.options.help = true;
+        return given.options;
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(error.what());
     }
-    if (options.burst && answersGiven) throw UsageError("--burst replaces --answers; give only one");
+    Options& options = given.options;
+    if (*given.burstOption) options.burst = given.burst;
+    if (*given.probesOption) options.probes = given.probes;
+    const auto address = parseIpv4(given.firstAddress);
+    if (!address) {
+        throw UsageError("--first-address needs an IPv4 address, not '" + given.firstAddress + "'");
+    }
+    options.firstAddress = *address;
     if (options.firstAddress > UINT32_MAX - (options.hosts - 1)) {
         throw UsageError("--hosts runs past the last IPv4 address");
     }
@@ -98,24 +96,10 @@ Options parseOptions(std::span<const char* const> args) {
 }
 
 std::string usage() {
-    const std::string destination =
-        std::string(protocol::kGroup) + ":" + std::to_string(protocol::kPort);
-    return "usage: zorvik-device-sim [options]\n"
-           "Poses as Zorvik devices: answers every probe sent to " +
-           destination +
-           ".\n"
-           "  --interface NAME      interface to join the group on (default lo)\n"
-           "  --hosts K             hosts to pose as, at consecutive addresses (default 1)\n"
-           "  --first-address A     address of the first host (default 127.0.0.2)\n"
-           "  --answers N           answers per probe from each host (default 1)\n"
-           "  --delay MS            wait before answering (default 0)\n"
-           "  --payload TEXT        content of each answer (default ZV; may be empty)\n"
-           "  --burst N             instead, send N answers per probe, rotating over the hosts\n"
-           "  --probes N            exit after answering N probes (default: run until\n"
-           "                        SIGINT or SIGTERM)\n"
-           "  --help                show this text\n"
-           "Interfaces other than loopback, and addresses outside 127.0.0.0/8, are refused\n"
-           "unless the network namespace is provably private (as in scripts/lan).\n";
+    Given given;
+    CLI::App app("", "zorvik-device-sim");
+    describe(app, given);
+    return app.help();
 }
 
 }  // namespace zorvik::devicesim

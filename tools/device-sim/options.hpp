@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -13,7 +12,7 @@ struct Options {
     std::uint32_t hosts = 1;
     std::uint32_t firstAddress = 0x7f000002;  // 127.0.0.2, host order
     std::uint32_t answers = 1;
-    std::chrono::milliseconds delay{0};
+    std::uint32_t delayMs = 0;
     std::string payload;
     std::optional<std::uint32_t> burst;   // answers per probe, rotating over the hosts
     std::optional<std::uint64_t> probes;  // stop after answering this many

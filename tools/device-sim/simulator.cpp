@@ -101,7 +101,7 @@ void Simulator::receiveProbes() {
         }
         const bool wanted = !options_.probes || accepted_ < *options_.probes;
         if (wanted && isProbe(data.data(), length, from)) {
-            pending_.push_back({Clock::now() + options_.delay, from});
+            pending_.push_back({Clock::now() + std::chrono::milliseconds(options_.delayMs), from});
             ++accepted_;
         }
     }
