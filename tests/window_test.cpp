@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTest>
 
@@ -60,6 +61,18 @@ TEST_F(WindowTest, opens_withControlsInPlace_focusOnResults_tabCycling_timerIdle
     }
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_EQ(endStatus, 0) << "Escape did not press Exit";
+}
+
+TEST_F(WindowTest, presentedAsDesktopApplication_withTheProgramIcon_underItsLaunchersClass) {
+    presentAsDesktopApplication();
+    const QImage icon = window.windowIcon().pixmap(32).toImage();
+    EXPECT_EQ(std::pair(icon.pixelColor(0, 0).alpha(), icon.pixelColor(16, 4).alpha()), std::pair(0, 255))
+        << "no icon drawn from the SVG";
+    QFile entry(ZORVIK_DESKTOP_ENTRY);
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    // Qt's X11 windows take their WM_CLASS class from the application's name.
+    EXPECT_TRUE(QString(entry.readAll()).split('\n').contains("StartupWMClass=" + QApplication::applicationName()));
+    EXPECT_EQ(QGuiApplication::desktopFileName() + ".desktop", QFileInfo(entry).fileName());
 }
 
 TEST_F(WindowTest, discover_showsRunning_sendsOneProbe_listsAnswersAfterTypedText_forTheRestartedPeriod) {
