@@ -19,7 +19,7 @@ constexpr QSize kClientSize{388, 232};
 constexpr QRect kResultsBox{8, 8, 369, 177};
 constexpr QRect kDiscoverButton{96, 200, 73, 25};
 constexpr QRect kExitButton{192, 200, 81, 25};
-constexpr qreal kDefaultPointSize = 9;
+constexpr qreal kDefaultPointSize = 9;  // Qt's font size on Linux when the desktop sets none
 
 // As Windows' dialog base units: the letters' average width, a line's height.
 QSizeF baseUnits(const QFont& font) {
@@ -65,8 +65,8 @@ void MainWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
-// The same family at the default size measures the scale, so only a larger
-// font (never another family alone) moves anything; a smaller one keeps the layout.
+// Measured against the same family at the default size: another family alone
+// moves nothing, and a smaller font keeps the layout.
 void MainWindow::layOut() {
     QFont standard = font();
     standard.setPointSizeF(kDefaultPointSize);
