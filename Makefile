@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test asan fuzz-build fuzz windows windows-package run install deb demo screenshot bench clean
+.PHONY: all bootstrap configure build test asan fuzz-build fuzz windows windows-package run install uninstall deb demo screenshot bench clean
 
 all: build
 
@@ -50,12 +50,23 @@ FUZZ_SECONDS ?= 300
 fuzz: fuzz-build
 	@ZORVIK_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 300))
 
+# Without a desktop, scripts/run says so with status 3: its message is the whole answer.
 run: build
-	@scripts/run
+	@scripts/run || [ $$? -eq 3 ]
 
-# Honours DESTDIR, and PREFIX in place of the configured /usr/local.
+# Stripped programs. Honours DESTDIR, and PREFIX in place of the configured
+# /usr/local; keeps the list of what it installed for `make uninstall`.
 install: build
-	@DESTDIR="$(DESTDIR)" cmake --install build $(if $(PREFIX),--prefix "$(PREFIX)")
+	@DESTDIR="$(DESTDIR)" cmake --install build --strip $(if $(PREFIX),--prefix "$(PREFIX)")
+	@cp build/install_manifest.txt build/installed_files.txt
+
+# Removes what the last `make install` installed, under the same DESTDIR (the
+# list has no DESTDIR in it; cpack rewrites CMake's own list, hence the copy).
+uninstall:
+	@[ -f build/installed_files.txt ] || { echo "make uninstall: nothing installed from this tree" >&2; exit 1; }
+	@sed 's|^|$(DESTDIR)|' build/installed_files.txt | xargs -r -d '\n' rm -f
+	@sed -n 's|^\(.*\)/copyright$$|$(DESTDIR)\1|p' build/installed_files.txt | xargs -r -d '\n' rmdir
+	@rm build/installed_files.txt
 
 # build/zorvik-discovery_<version>_<arch>.deb, installing to /usr.
 deb: build
@@ -66,8 +77,12 @@ demo: build
 	@scripts/lan -- build/bin/zorvik-discovery
 
 # The README's picture: the window after a discovery among simulated devices.
+# One simulator poses as all three, so they answer in the same order every time
+# and the picture comes out the same.
 screenshot: build
-	@QT_QPA_PLATFORM=offscreen scripts/lan -- build/bin/zorvik-screenshot docs/screenshot.png
+	@QT_QPA_PLATFORM=offscreen scripts/lan --devices 0 -- bash -c '\
+	    exec {sim}< <(exec build/bin/zorvik-device-sim --hosts 3) && read -r -u $$sim && \
+	    exec build/bin/zorvik-screenshot docs/screenshot.png'
 
 # The burst benchmark: medians and ratios for 1,000 to 100,000 answers at once.
 bench: build

@@ -5,7 +5,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include "event_loop.hpp"
@@ -58,8 +60,46 @@ TEST_F(WindowTest, opens_withControlsInPlace_focusOnResults_tabCycling_timerIdle
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next);
     }
+    window.cmdDiscover.setFocus();
+    QTest::keyClick(&window.cmdDiscover, Qt::Key_Return);
+    EXPECT_EQ(discover(), Shown("Running...", "Running...")) << "Enter did not press the focused button";
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_EQ(endStatus, 0) << "Escape did not press Exit";
+}
+
+TEST(MainWindowTest, largerFont_scalesWindowAndControlsTogether_clippingNoCaption) {
+    const QFont standard = QApplication::font();
+    for (const int points : {11, 12, 14}) {
+        QFont larger = standard;
+        larger.setPointSize(points);
+        QApplication::setFont(larger);
+        MainWindow window;
+        EXPECT_TRUE(window.rect().contains(window.txtResults.geometry())) << points << " pt";
+        for (const auto& [button, texts] : std::vector<std::pair<QPushButton*, QStringList>>{
+                 {&window.cmdDiscover, {"Discover", "Running..."}}, {&window.cmdExit, {"Exit"}}}) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            const QRect label = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            EXPECT_TRUE(window.rect().contains(button->geometry())) << points << " pt";
+            EXPECT_LE(button->fontMetrics().height(), label.height()) << points << " pt";
+            for (const QString& text : texts) {
+                EXPECT_LE(button->fontMetrics().horizontalAdvance(text), label.width()) << points << " pt: " << text.toStdString();
+            }
+        }
+    }
+    QApplication::setFont(standard);
+}
+
+TEST_F(WindowTest, presentedAsDesktopApplication_withTheProgramIcon_underItsLaunchersClass) {
+    presentAsDesktopApplication();
+    const QImage icon = window.windowIcon().pixmap(32).toImage();
+    EXPECT_EQ(std::pair(icon.pixelColor(0, 0).alpha(), icon.pixelColor(16, 4).alpha()), std::pair(0, 255))
+        << "no icon drawn from the SVG";
+    QFile entry(ZORVIK_DESKTOP_ENTRY);
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    // Qt's X11 windows take their WM_CLASS class from the application's name.
+    EXPECT_TRUE(QString(entry.readAll()).split('\n').contains("StartupWMClass=" + QApplication::applicationName()));
+    EXPECT_EQ(QGuiApplication::desktopFileName() + ".desktop", QFileInfo(entry).fileName());
 }
 
 TEST_F(WindowTest, discover_showsRunning_sendsOneProbe_listsAnswersAfterTypedText_forTheRestartedPeriod) {

@@ -1,7 +1,10 @@
 #include "main_window.hpp"
 
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QShortcut>
+
+#include <algorithm>
 
 #include "protocol.hpp"
 
@@ -10,19 +13,27 @@ namespace {
 
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-// Places and sizes in pixels at 96 dots per inch; Qt scales them on other screens.
+// Places and sizes in pixels at 96 dots per inch and the default font size;
+// Qt scales them on other screens, layOut() with a larger font.
 constexpr QSize kClientSize{388, 232};
 constexpr QRect kResultsBox{8, 8, 369, 177};
 constexpr QRect kDiscoverButton{96, 200, 73, 25};
 constexpr QRect kExitButton{192, 200, 81, 25};
+constexpr qreal kDefaultPointSize = 9;  // Qt's font size on Linux when the desktop sets none
+
+// As Windows' dialog base units: the letters' average width, a line's height.
+QSizeF baseUnits(const QFont& font) {
+    const QFontMetricsF metrics(font);
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return {metrics.horizontalAdvance(letters) / static_cast<qreal>(letters.size()), metrics.height()};
+}
 
 }  // namespace
 
 MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
     setWindowTitle(text(protocol::kProductName));
-    setFixedSize(kClientSize);
+    layOut();
 
-    txtResults.setGeometry(kResultsBox);
     txtResults.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtResults.setTabChangesFocus(true);
     // Qt's default wrap looks for a word boundary through the rest of a line before
@@ -31,12 +42,13 @@ MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
     txtResults.setWordWrapMode(QTextOption::WrapAnywhere);
     txtResults.setAccessibleName(QStringLiteral("Results"));
 
-    cmdDiscover.setGeometry(kDiscoverButton);
     // No accessible name of its own: a screen reader reads the caption as it changes.
     cmdDiscover.setText(text(protocol::kReadyCaption));
 
-    cmdExit.setGeometry(kExitButton);
     cmdExit.setText(text(protocol::kExitCaption));
+    // Enter on a focused button presses it, as Space does.
+    cmdDiscover.setAutoDefault(true);
+    cmdExit.setAutoDefault(true);
     // Exit is the window's cancel button: Escape presses it.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, &cmdExit, &QPushButton::click);
@@ -44,6 +56,31 @@ MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
     setTabOrder(&txtResults, &cmdExit);
     setTabOrder(&cmdExit, &cmdDiscover);
     txtResults.setFocus();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        layOut();
+    }
+    QWidget::changeEvent(event);
+}
+
+// Measured against the same family at the default size: another family alone
+// moves nothing, and a smaller font keeps the layout.
+void MainWindow::layOut() {
+    QFont standard = font();
+    standard.setPointSizeF(kDefaultPointSize);
+    const QSizeF now = baseUnits(font());
+    const QSizeF then = baseUnits(standard);
+    const qreal x = std::max<qreal>(1, now.width() / then.width());
+    const qreal y = std::max<qreal>(1, now.height() / then.height());
+    const auto scaled = [x, y](const QRect& r) {
+        return QRect(qRound(r.x() * x), qRound(r.y() * y), qRound(r.width() * x), qRound(r.height() * y));
+    };
+    setFixedSize(scaled(QRect({}, kClientSize)).size());
+    txtResults.setGeometry(scaled(kResultsBox));
+    cmdDiscover.setGeometry(scaled(kDiscoverButton));
+    cmdExit.setGeometry(scaled(kExitButton));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

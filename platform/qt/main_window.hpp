@@ -9,7 +9,8 @@
 namespace zorvik {
 
 // The window as the user sees it: its caption, its three controls at fixed
-// places, and its keyboard order. It holds no logic of its own.
+// places (scaled with a larger font), and its keyboard order. It holds no
+// logic of its own.
 class MainWindow final : public QWidget {
 public:
     MainWindow();
@@ -23,6 +24,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void layOut();
 };
 
 }  // namespace zorvik

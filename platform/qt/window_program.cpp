@@ -1,22 +1,51 @@
 #include "window_program.hpp"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 
 #include "protocol.hpp"
 
 namespace zorvik {
 namespace {
 
+QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// Drawn here from the SVG built in, so the icon needs no image plugin at run time.
+QIcon programIcon() {
+    QSvgRenderer svg(QStringLiteral(":/zorvik-discovery.svg"));
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        svg.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 void showFailure(QWidget& window, const Failure& failure) {
-    const auto title = protocol::kProductName;
-    QMessageBox::critical(&window, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+    QMessageBox::critical(&window, text(protocol::kProductName),
                           QStringLiteral("Error %1: %2")
                               .arg(failure.number())
                               .arg(QString::fromStdString(failure.description())));
 }
 
 }  // namespace
+
+void presentAsDesktopApplication() {
+    // Qt takes WM_CLASS's class from the application name: the desktop entry's name.
+    QApplication::setApplicationName(QStringLiteral("zorvik-discovery"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("zorvik-discovery"));
+    QGuiApplication::setApplicationDisplayName(text(protocol::kProductName));
+    QApplication::setApplicationVersion(text(protocol::kVersion));
+    QApplication::setWindowIcon(programIcon());
+}
 
 WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& calls)
     : cmdDiscover_(window_.cmdDiscover),

@@ -12,6 +12,10 @@
 
 namespace zorvik {
 
+// Names the application as its desktop entry does (the X11 WM_CLASS and the
+// Wayland app id), with its version, and gives every window the program's icon.
+void presentAsDesktopApplication();
+
 // The desktop program, short of its entry point: the window, its controls and
 // endpoint, and the dispatch of their events to Form1. `end` is called once,
 // with the program's exit status, when the program is to end; by default it

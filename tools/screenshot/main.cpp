@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    // A steady text cursor: a blinking one would be caught on or off by chance.
+    QApplication::setCursorFlashTime(0);
     zorvik::WindowProgram program;
     // Once the window shows, press Discover; a second later, save the picture.
     QTimer::singleShot(0, [&] { program.window().cmdDiscover.click(); });
