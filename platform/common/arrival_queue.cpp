@@ -1,8 +1,6 @@
 #include "arrival_queue.hpp"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cerrno>
 
 #include "destination.hpp"
@@ -69,9 +67,7 @@ std::uint16_t ArrivalQueue::remoteSenderPort() const noexcept {
     if (!currentSender_) {
         return 0;
     }
-    // Network byte order is most significant byte first in memory.
-    const auto bytes = std::bit_cast<std::array<unsigned char, 2>>(currentSender_->port);
-    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+    return swapPortOrder(currentSender_->port);
 }
 
 bool ArrivalQueue::full() const noexcept {

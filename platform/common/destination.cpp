@@ -11,12 +11,14 @@ void Destination::setPort(std::int32_t port) {
     if (port < 1 || port > 65535) {
         throw Failure(EINVAL, "invalid remote port " + std::to_string(port) + ": must be 1 to 65535");
     }
-    const auto value = static_cast<std::uint16_t>(port);
-    // Network byte order: the high byte first in memory.
-    const unsigned char bytes[2] = {static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
-    std::uint16_t network = 0;
-    std::memcpy(&network, bytes, sizeof network);
-    port_ = network;
+    port_ = swapPortOrder(static_cast<std::uint16_t>(port));
+}
+
+std::uint16_t swapPortOrder(std::uint16_t port) {
+    const unsigned char bytes[2] = {static_cast<unsigned char>(port >> 8), static_cast<unsigned char>(port)};
+    std::uint16_t swapped = 0;
+    std::memcpy(&swapped, bytes, sizeof swapped);
+    return swapped;
 }
 
 void Destination::setHost(std::string_view host) {

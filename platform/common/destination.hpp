@@ -48,6 +48,10 @@ private:
 // leading zeros, nothing else), in network byte order.
 std::optional<std::uint32_t> parseDottedAddress(std::string_view text);
 
+// A port between host byte order and network byte order (the high byte first
+// in memory); the conversion is its own inverse.
+std::uint16_t swapPortOrder(std::uint16_t port);
+
 // The dotted-decimal text of an IPv4 address given in network byte order.
 std::string dottedAddress(std::uint32_t networkOrder);
 

@@ -13,15 +13,6 @@
 
 namespace zorvik {
 
-// What the command-line program's entry point gives it on either platform.
-struct TwinConsole {
-    ConsoleResults::Writer output;
-    std::function<void(std::string_view text)> error;  // never throws
-    std::function<void()> runEventLoop;                // until leaveEventLoop
-    std::function<void(int status)> leaveEventLoop;
-    std::string_view newline = "\n";
-};
-
 // The interfaces the probe leaves by, as the options ask, from those `list`
 // gives; none for the route's choice.
 std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
@@ -71,8 +62,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
     StartupOption startupOption;
     TwinProgram* program = nullptr;
     Timer tmrResetCaption([&] { program->periodOver(); });
-    TwinProgram twin(command.options, {Winsock1, tmrResetCaption, startupOption},
-                     {console.output, report, console.leaveEventLoop, console.newline});
+    TwinProgram twin(command.options, {Winsock1, tmrResetCaption, startupOption}, console, report);
     program = &twin;
     if (twin.start()) {
         console.runEventLoop();

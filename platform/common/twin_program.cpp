@@ -1,21 +1,20 @@
 #include "twin_program.hpp"
 
-#include "twin_main.hpp"
-
 namespace zorvik {
 
-TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, Console console)
+TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
+                         EventDispatch::Reporter report)
     : options_(options),
       parts_(parts),
       newline_(console.newline),
-      txtResults_(std::move(console.output), [this](std::string_view line, std::string& out) { format(line, out); }),
+      txtResults_(console.output, [this](std::string_view line, std::string& out) { format(line, out); }),
       dispatch_(
           [this] {
               parts_.endpoint.stop();
               parts_.timer.stop();
           },
-          std::move(console.report),
-          [this, leave = std::move(console.leaveEventLoop)](int status) {
+          std::move(report),
+          [this, leave = console.leaveEventLoop](int status) {
               status_ = status;
               leave(status);
           },
@@ -25,9 +24,11 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, Console consol
     endpoint.runThrough([this](const std::function<void()>& callback) { dispatch_.deliver(callback); });
     endpoint.onDataArrival([this](std::int32_t bytesTotal) {
         dispatch_.deliver([this, bytesTotal] {
-            const auto elapsed = std::chrono::steady_clock::now() - probeSent_;
-            current_ = {bytesTotal, parts_.endpoint.remoteSenderPort(),
-                        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()};
+            if (options_.json) {  // only its lines say more than the sender
+                const auto elapsed = std::chrono::steady_clock::now() - probeSent_;
+                current_ = {bytesTotal, parts_.endpoint.remoteSenderPort(),
+                            std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()};
+            }
             form_.Winsock1_DataArrival(bytesTotal);
         });
     });
@@ -74,29 +75,6 @@ void TwinProgram::format(std::string_view line, std::string& out) {
         out += line;
     }
     out += newline_;
-}
-
-std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
-                                              const std::function<std::vector<NetworkInterface>()>& list) {
-    if (options.allInterfaces) {
-        return everyMulticastInterface(list());
-    }
-    if (!options.interface.empty()) {
-        return {chooseInterface(list(), options.interface)};
-    }
-    return {};
-}
-
-std::string withNewlines(std::string_view text, std::string_view newline) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') {
-            out += newline;
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 }  // namespace zorvik

@@ -15,6 +15,15 @@
 
 namespace zorvik {
 
+// What the command-line program's entry point gives it on either platform.
+struct TwinConsole {
+    ConsoleResults::Writer output;
+    std::function<void(std::string_view text)> error;  // never throws
+    std::function<void()> runEventLoop;                // until leaveEventLoop
+    std::function<void(int status)> leaveEventLoop;
+    std::string_view newline = "\n";                   // the platform's line end in text output
+};
+
 // The command-line program on either platform, short of its entry point: the
 // window's logic with console controls, one discovery, then the end. It lists
 // every answer that arrives within the listening period and then ends with
@@ -26,14 +35,8 @@ public:
         TimerControl& timer;  // fires periodOver()
         StartupSocketOption& startupOption;
     };
-    struct Console {
-        ConsoleResults::Writer output;
-        EventDispatch::Reporter report;
-        std::function<void(int status)> leaveEventLoop;
-        std::string_view newline = "\n";  // the platform's own line end in text output
-    };
-
-    TwinProgram(const TwinOptions& options, Parts parts, Console console);
+    TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
+                EventDispatch::Reporter report);
 
     // Loads the form and sends the probe; false if the program has ended already.
     bool start();
@@ -53,7 +56,7 @@ private:
 
     TwinOptions options_;
     Parts parts_;
-    std::string newline_;
+    std::string_view newline_;
     int status_ = kFailureStatus;
     ConsoleButton cmdDiscover_;
     ConsoleResults txtResults_;

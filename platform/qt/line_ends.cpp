@@ -20,7 +20,7 @@ QString toWidgetText(std::string_view crlfText) {
             plain += crlfText[at++];
         }
     }
-    return QString::fromUtf8(plain.data(), static_cast<qsizetype>(plain.size()));
+    return qtText(plain);
 }
 
 std::string fromWidgetText(const QString& widgetText) {

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 
+#include "line_ends.hpp"
 #include "protocol.hpp"
 
 namespace zorvik {
 namespace {
 
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // Places and sizes in pixels at 96 dots per inch and the default font size;
 // Qt scales them on other screens, layOut() with a larger font.
@@ -31,7 +31,7 @@ QSizeF baseUnits(const QFont& font) {
 }  // namespace
 
 MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
-    setWindowTitle(text(protocol::kProductName));
+    setWindowTitle(qtText(protocol::kProductName));
     layOut();
 
     txtResults.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -43,9 +43,9 @@ MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
     txtResults.setAccessibleName(QStringLiteral("Results"));
 
     // No accessible name of its own: a screen reader reads the caption as it changes.
-    cmdDiscover.setText(text(protocol::kReadyCaption));
+    cmdDiscover.setText(qtText(protocol::kReadyCaption));
 
-    cmdExit.setText(text(protocol::kExitCaption));
+    cmdExit.setText(qtText(protocol::kExitCaption));
     // Enter on a focused button presses it, as Space does.
     cmdDiscover.setAutoDefault(true);
     cmdExit.setAutoDefault(true);

@@ -11,7 +11,7 @@
 namespace zorvik {
 
 void QtCommandButton::setCaption(std::string_view caption) {
-    button_.setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+    button_.setText(qtText(caption));
 }
 
 void QtCommandButton::setEnabled(bool enabled) { button_.setEnabled(enabled); }

@@ -7,12 +7,12 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
+#include "line_ends.hpp"
 #include "protocol.hpp"
 
 namespace zorvik {
 namespace {
 
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // Drawn here from the SVG built in, so the icon needs no image plugin at run time.
 QIcon programIcon() {
@@ -30,7 +30,7 @@ QIcon programIcon() {
 }
 
 void showFailure(QWidget& window, const Failure& failure) {
-    QMessageBox::critical(&window, text(protocol::kProductName),
+    QMessageBox::critical(&window, qtText(protocol::kProductName),
                           QStringLiteral("Error %1: %2")
                               .arg(failure.number())
                               .arg(QString::fromStdString(failure.description())));
@@ -42,8 +42,8 @@ void presentAsDesktopApplication() {
     // Qt takes WM_CLASS's class from the application name: the desktop entry's name.
     QApplication::setApplicationName(QStringLiteral("zorvik-discovery"));
     QGuiApplication::setDesktopFileName(QStringLiteral("zorvik-discovery"));
-    QGuiApplication::setApplicationDisplayName(text(protocol::kProductName));
-    QApplication::setApplicationVersion(text(protocol::kVersion));
+    QGuiApplication::setApplicationDisplayName(qtText(protocol::kProductName));
+    QApplication::setApplicationVersion(qtText(protocol::kVersion));
     QApplication::setWindowIcon(programIcon());
 }
 
