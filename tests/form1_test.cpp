@@ -103,13 +103,20 @@ TEST_F(Form1Test, loadThenDiscover_optionGrantedOrRefused_sameSteps) {
     }
 }
 
-TEST_F(Form1Test, discover_afterAnswers_emptiesTheBoxAndSendsOneProbeEachTime) {
+TEST_F(Form1Test, discoverTwiceAfterAnswers_exitWhileListening_timer_eachOnlyItsOwnSteps) {
     answer("10.0.0.1");
     c.log.entries.clear();
     form.cmdDiscover_Click();
     form.cmdDiscover_Click();
-    EXPECT_EQ(c.log.entries, kDiscover + kDiscover);
+    EXPECT_EQ(c.log.entries, kDiscover + kDiscover) << "one probe each time";
     EXPECT_EQ(shown(), "");
+    c.log.entries.clear();
+    form.cmdExit_Click();
+    EXPECT_EQ(c.log.entries, Entries{"End"});
+    c.log.entries.clear();
+    form.tmrResetCaption_Timer();
+    EXPECT_EQ(c.log.entries, (Entries{"tmrResetCaption.Enabled=false", "cmdDiscover.Caption=Discover",
+                                      "cmdDiscover.Enabled=true"}));
 }
 
 TEST_F(Form1Test, arrival_takesOneDatagramThenReadsTheBoxBeforeTheSender) {
@@ -135,14 +142,6 @@ TEST_F(Form1Test, arrivals_anyPayloadAnyState_eachAppendedAfterWhatTheBoxHolds) 
               "typedZorvy found at address: 192.168.1.20\r\n");
 }
 
-TEST_F(Form1Test, timer_disablesItselfAndRestoresTheButton_only) {
-    form.cmdDiscover_Click();
-    c.log.entries.clear();
-    form.tmrResetCaption_Timer();
-    EXPECT_EQ(c.log.entries, (Entries{"tmrResetCaption.Enabled=false", "cmdDiscover.Caption=Discover",
-                                      "cmdDiscover.Enabled=true"}));
-}
-
 TEST_F(Form1Test, failures_endTheHandlerAtTheFailedStep) {
     c.log.failOn = "Winsock1.SendData";
     EXPECT_THROW(form.cmdDiscover_Click(), Failure);
@@ -152,13 +151,6 @@ TEST_F(Form1Test, failures_endTheHandlerAtTheFailedStep) {
     c.log.failOn = "Winsock1.GetData";
     EXPECT_THROW(answer("10.0.0.1"), Failure);
     EXPECT_EQ(shown(), "kept");
-}
-
-TEST_F(Form1Test, exitWhileListening_endsAndDoesNothingElse) {
-    form.cmdDiscover_Click();
-    c.log.entries.clear();
-    form.cmdExit_Click();
-    EXPECT_EQ(c.log.entries, Entries{"End"});
 }
 
 }  // namespace

@@ -31,17 +31,24 @@ inline bool pumpUntil(const std::function<bool()>& condition,
 
 inline void pumpFor(std::chrono::milliseconds period) { pumpUntil([] { return false; }, period); }
 
-// A device stand-in on loopback: a UDP socket bound to `address`, port 0. Wine
+// A device stand-in on loopback: a UDP socket bound to `address` and `port`, or,
+// given a group address, a member of the group on loopback at that port. Wine
 // binds a UDP socket to the address's interface rather than the address, so
 // what it sends comes from 127.0.0.1 whichever loopback address it names.
 class WinsockPeer {
 public:
-    explicit WinsockPeer(const char* address = "127.0.0.2") {
+    explicit WinsockPeer(const char* address = "127.0.0.2", std::uint16_t port = 0) {
         socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         sockaddr_in at{};
         at.sin_family = AF_INET;
-        inet_pton(AF_INET, address, &at.sin_addr);
+        at.sin_port = htons(port);
+        ip_mreq join{};
+        inet_pton(AF_INET, address, &join.imr_multiaddr);
+        const bool group = ntohl(join.imr_multiaddr.s_addr) >> 28 == 0xE;
+        at.sin_addr = group ? in_addr{} : join.imr_multiaddr;
         bind(socket_, reinterpret_cast<sockaddr*>(&at), sizeof at);
+        inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
+        if (group) setsockopt(socket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join), sizeof join);
         int length = sizeof at;
         getsockname(socket_, reinterpret_cast<sockaddr*>(&at), &length);
         port_ = ntohs(at.sin_port);
