@@ -1,4 +1,4 @@
-#include "network_interfaces.hpp"
+#include "interface_choice.hpp"
 
 #include <algorithm>
 

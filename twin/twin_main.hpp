@@ -7,7 +7,7 @@
 
 #include "console_results.hpp"
 #include "failure.hpp"
-#include "network_interfaces.hpp"
+#include "interface_choice.hpp"
 #include "twin_options.hpp"
 #include "twin_program.hpp"
 
