@@ -1,0 +1,63 @@
+// LD_PRELOAD=libzorvik-stock-kernel.so: a host tuned for large socket buffers
+// behaves, for one program, like a stock kernel whose rmem_max is 212992, without
+// changing any host setting. A request for more is cut to that (the kernel then
+// grants twice it, 425,984 bytes, as a stock kernel grants for any larger request).
+//
+// ZORVIK_RCVBUF_CAP=N   another cap in bytes
+// ZORVIK_RECEIVE_ERRNO=N every recvmmsg, recvmsg and recvfrom fails with errno N
+#include <dlfcn.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+int fromEnvironment(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
+}
+
+template <typename Function>
+Function next(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+bool receiveFails() {
+    static const int error = fromEnvironment("ZORVIK_RECEIVE_ERRNO", 0);
+    if (error != 0) {
+        errno = error;
+    }
+    return error != 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int setsockopt(int fd, int level, int name, const void* value, socklen_t length) {
+    static const auto real = next<int (*)(int, int, int, const void*, socklen_t)>("setsockopt");
+    static const int cap = fromEnvironment("ZORVIK_RCVBUF_CAP", 212992);
+    if (level == SOL_SOCKET && (name == SO_RCVBUF || name == SO_RCVBUFFORCE) && length == sizeof(int) &&
+        *static_cast<const int*>(value) > cap) {
+        return real(fd, level, SO_RCVBUF, &cap, sizeof cap);
+    }
+    return real(fd, level, name, value, length);
+}
+
+int recvmmsg(int fd, mmsghdr* messages, unsigned count, int flags, timespec* timeout) {
+    static const auto real = next<int (*)(int, mmsghdr*, unsigned, int, timespec*)>("recvmmsg");
+    return receiveFails() ? -1 : real(fd, messages, count, flags, timeout);
+}
+
+ssize_t recvmsg(int fd, msghdr* message, int flags) {
+    static const auto real = next<ssize_t (*)(int, msghdr*, int)>("recvmsg");
+    return receiveFails() ? -1 : real(fd, message, flags);
+}
+
+ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength) {
+    static const auto real = next<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
+    return receiveFails() ? -1 : real(fd, buffer, length, flags, from, fromLength);
+}
+
+}  // extern "C"
