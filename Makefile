@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test asan fuzz-build fuzz windows windows-package run install uninstall deb demo screenshot bench clean
+.PHONY: all bootstrap configure build test asan tsan fuzz-build fuzz windows windows-package run install uninstall deb demo screenshot bench clean
 
 all: build
 
@@ -14,12 +14,15 @@ build: configure
 	@cmake --build --preset default
 
 # The suite on the release build, then again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target briefly, then the Windows
-# build under Wine; the first failure stops it.
+# UndefinedBehaviorSanitizer, the code without a toolkit under ThreadSanitizer,
+# then each fuzz target briefly, then the Windows build under Wine; the first
+# failure stops it.
 test: build
 	@ctest --preset default
 	@$(MAKE) --no-print-directory asan
 	@ctest --preset asan
+	@$(MAKE) --no-print-directory tsan
+	@ctest --preset tsan
 	@$(MAKE) --no-print-directory fuzz-build
 	@ctest --preset fuzz
 	@$(MAKE) --no-print-directory windows-package
@@ -39,6 +42,12 @@ windows-package: windows
 asan: bootstrap
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan
+
+# build-tsan/: the arrival queue, the receive thread and the POSIX endpoint,
+# with their tests, instrumented for data races.
+tsan: bootstrap
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan
 
 # build-fuzz/: the fuzz targets, with clang.
 fuzz-build: bootstrap

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "system_calls.hpp"
@@ -11,12 +13,14 @@
 namespace zorvik::testing {
 
 // The kernel's calls, except those a test has told to fail, once per errno
-// given, as a broken network or a signal would make them.
+// given, as a broken network or a signal would make them. The receive thread
+// calls it too, so what a test scripts is guarded.
 class ScriptedCalls final : public SystemCalls {
 public:
-    std::map<std::string, std::deque<int>> failures;
-    int polls = 0, receives = 0;
-    std::function<void()> onReceive = [] {};  // may throw, as an allocation can
+    std::atomic<int> sendWaits = 0, receives = 0;
+
+    void fail(const std::string& call, std::deque<int> errors) { const std::lock_guard l(m); failures[call] = std::move(errors); }
+    void onReceive(std::function<void()> action) { const std::lock_guard l(m); receiveAction = std::move(action); }  // may throw
 
     int socket(int d, int t, int p) override { return fails("socket") ? -1 : real.socket(d, t, p); }
     int close(int fd) override { return real.close(fd); }
@@ -26,16 +30,24 @@ public:
     ssize_t sendto(int fd, const void* d, size_t n, int f, const sockaddr* to, socklen_t tl) override {
         return fails("sendto") ? -1 : real.sendto(fd, d, n, f, to, tl);
     }
-    int recvmmsg(int fd, mmsghdr* m, unsigned c, int f) override {
-        return ++receives, onReceive(), fails("recvmmsg") ? -1 : real.recvmmsg(fd, m, c, f);
+    int recvmmsg(int fd, mmsghdr* msgs, unsigned c, int f) override {
+        ++receives;
+        std::function<void()> action;
+        { const std::lock_guard l(m); action = receiveAction; }
+        if (action) action();
+        return fails("recvmmsg") ? -1 : real.recvmmsg(fd, msgs, c, f);
     }
-    int poll(pollfd* fds, nfds_t n, int t) override { return ++polls, real.poll(fds, n, t); }
+    int poll(pollfd* fds, nfds_t n, int t) override { return sendWaits += (fds[0].events & POLLOUT) != 0, real.poll(fds, n, t); }
 
 private:
     bool fails(const char* name) {
+        const std::lock_guard l(m);
         auto& queue = failures[name];
         return !queue.empty() && (errno = queue.front(), queue.pop_front(), true);
     }
+    std::mutex m;
+    std::map<std::string, std::deque<int>> failures;
+    std::function<void()> receiveAction;
     SystemCalls& real = realSystemCalls();
 };
 

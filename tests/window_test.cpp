@@ -137,7 +137,7 @@ TEST_F(WindowTest, closeWhileListening_endsAtOnce_listingNothingMore) {
 }
 
 TEST_F(WindowTest, failedSend_showsNumberAndDescription_thenEndsNonZero) {
-    calls.failures["sendto"] = {ENETUNREACH};
+    calls.fail("sendto", {ENETUNREACH});
     QString report;
     QTimer::singleShot(0, [&] {  // runs in the modal report's own event loop
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());

@@ -11,7 +11,7 @@
 #include "receive_buffer_option.hpp"
 #include "standard_streams.hpp"
 #include "twin_main.hpp"
-#include "udp_endpoint.hpp"
+#include "qt_udp_endpoint.hpp"
 
 int main(int argc, char** argv) {
     using namespace zorvik;
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
         return kFailureStatus;
     }
     QCoreApplication app(argc, argv);
-    return runTwin<UdpEndpoint, QtTimer, ReceiveBufferOption>(
+    return runTwin<QtUdpEndpoint, QtTimer, ReceiveBufferOption>(
         argc, argv,
         {.output =
              [](std::string_view text) {
@@ -30,5 +30,6 @@ int main(int argc, char** argv) {
              },
          .error = printError,
          .runEventLoop = [] { QCoreApplication::exec(); },
-         .leaveEventLoop = [](int status) { QCoreApplication::exit(status); }});
+         .leaveEventLoop = [](int status) { QCoreApplication::exit(status); },
+         .dropHelp = "see RECEIVE BUFFER in zorvik-discover(1)"});
 }

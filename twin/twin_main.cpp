@@ -13,6 +13,22 @@ std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
     return {};
 }
 
+std::string dropNote(const DropCounts& drops, std::string_view help) {
+    const std::uint64_t bySystem = drops.bySystem.value_or(0);
+    if (bySystem == 0 && drops.atCaps == 0) {
+        return {};
+    }
+    std::string note = "zorvik-discover: answers were lost: ";
+    note += drops.bySystem ? "the system dropped " + std::to_string(bySystem) : "the system does not count its drops";
+    if (drops.bufferBytes) {
+        note += " (its receive buffer held " + std::to_string(*drops.bufferBytes) + " bytes)";
+    }
+    note += ", and this program dropped " + std::to_string(drops.atCaps) + " at its limit of " +
+            std::to_string(ArrivalQueue::kMaxQueuedDatagrams) + " answers or " +
+            std::to_string(ArrivalQueue::kMaxQueuedBytes >> 20) + " MiB waiting; " + std::string(help) + "\n";
+    return note;
+}
+
 std::string withNewlines(std::string_view text, std::string_view newline) {
     std::string out;
     for (const char c : text) {

@@ -18,6 +18,10 @@ namespace zorvik {
 std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
                                               const std::function<std::vector<NetworkInterface>()>& list);
 
+// One line on what the system and the program dropped, ending in "\n", that
+// says where help is; empty when nothing was dropped.
+std::string dropNote(const DropCounts& drops, std::string_view help);
+
 // `text`, whose lines end in "\n", with the console's own line ends.
 std::string withNewlines(std::string_view text, std::string_view newline);
 
@@ -67,6 +71,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
     if (twin.start()) {
         console.runEventLoop();
     }
+    printError(dropNote(Winsock1.drops(), console.dropHelp));
     return twin.status();
 }
 

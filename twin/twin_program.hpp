@@ -22,6 +22,7 @@ struct TwinConsole {
     std::function<void()> runEventLoop;                // until leaveEventLoop
     std::function<void(int status)> leaveEventLoop;
     std::string_view newline = "\n";                   // the platform's line end in text output
+    std::string_view dropHelp;                         // where the receive buffer is explained
 };
 
 // The command-line program on either platform, short of its entry point: the

@@ -39,5 +39,6 @@ int wmain(int argc, wchar_t** argv) {
          .error = printError,
          .runEventLoop = [] { runMessageLoop(nullptr); },
          .leaveEventLoop = [](int status) { PostQuitMessage(status); },
-         .newline = "\r\n"});
+         .newline = "\r\n",
+         .dropHelp = "see \"Receive buffer\" in the README"});
 }

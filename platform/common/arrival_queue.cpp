@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <utility>
 
 #include "destination.hpp"
 #include "failure.hpp"
@@ -12,21 +14,25 @@ namespace {
 // How long one delivery slice may run before the event loop gets a turn.
 constexpr auto kSliceLength = std::chrono::milliseconds(5);
 // The slice's end, where a text box takes the slice's lines in one insertion,
-// costs in proportion to them and drains nothing: so many lines at most, that
-// the system's queue is not left undrained for long whatever a line costs.
+// costs in proportion to them: so many lines at most, that a slice stays short
+// whatever a line costs.
 constexpr std::size_t kMaxArrivalsPerSlice = 1024;
-// Deliveries between two drains of the system's queue within a slice.
-constexpr int kDeliveriesPerDrain = 32;
 // Once the queue has held this much and is read empty, its memory goes back to
 // the system instead of staying with the idle program.
 constexpr std::size_t kReleaseAfterBytes = std::size_t{4} << 20;
 
-template <typename D>
-std::size_t queuedCost(const D& datagram) {
-    return sizeof(D) + datagram.payload.size();
-}
+std::size_t queuedCost(const ReceivedDatagram& datagram) { return sizeof datagram + datagram.payload.size(); }
 
 }  // namespace
+
+ArrivalQueue::~ArrivalQueue() { stopReceiving(); }
+
+void ArrivalQueue::startReceiving(DatagramSource& source) {
+    source_ = &source;
+    thread_.start(source, *this);
+}
+
+void ArrivalQueue::stopReceiving() noexcept { thread_.stop(); }
 
 void ArrivalQueue::SendData(std::string_view payload) {
     static_cast<void>(SocketHandle());  // no socket is the first fault to report
@@ -41,16 +47,17 @@ void ArrivalQueue::GetData(std::string& data, DataType, std::int32_t maxBytes) {
     if (arrived_.empty()) {
         throw Failure(EAGAIN, "no datagram has arrived to be read");
     }
-    Datagram& oldest = arrived_.front();
-    queuedBytes_ -= queuedCost(oldest);
+    ReceivedDatagram& oldest = arrived_.front();
+    ++readCount_;
+    readBytes_ += queuedCost(oldest);
     oldest.payload.resize(std::min(oldest.payload.size(), static_cast<std::size_t>(maxBytes)));
     data = std::move(oldest.payload);
     arrived_.pop_front();
     if (announced_ > 0) {
         --announced_;
     }
-    if (arrived_.empty() && heldBytes_ >= kReleaseAfterBytes) {
-        heldBytes_ = 0;
+    if (arrived_.empty() && peakBytes_ >= kReleaseAfterBytes) {
+        peakBytes_ = 0;
         arrived_.shrink_to_fit();
         releaseMemory();
     }
@@ -70,36 +77,68 @@ std::uint16_t ArrivalQueue::remoteSenderPort() const noexcept {
     return swapPortOrder(currentSender_->port);
 }
 
-bool ArrivalQueue::full() const noexcept {
-    return arrived_.size() >= kMaxQueuedDatagrams || queuedBytes_ >= kMaxQueuedBytes;
+DropCounts ArrivalQueue::drops() const {
+    const std::lock_guard lock(mutex_);
+    DropCounts counts;
+    counts.atCaps = droppedAtCaps_;
+    return counts;
 }
 
-void ArrivalQueue::push(Sender from, std::string_view payload) {
-    arrived_.push_back({from, std::string(payload)});
-    queuedBytes_ += queuedCost(arrived_.back());
-    heldBytes_ = std::max(heldBytes_, queuedBytes_);
-}
-
-void ArrivalQueue::drain() {
-    if (intakeOpen()) {
-        drainSystemQueue();
-        // Full: stop watching until deliveries have made room, rather than spin.
-        if (full()) {
-            watchReadable(false);
+void ArrivalQueue::takeIn(ReceiveBatch& batch) {
+    bool wake = false;
+    {
+        const std::lock_guard lock(mutex_);
+        for (ReceivedDatagram& datagram : batch) {
+            if (heldCount_ >= kMaxQueuedDatagrams || heldBytes_ >= kMaxQueuedBytes) {
+                ++droppedAtCaps_;
+                continue;
+            }
+            ++heldCount_;
+            heldBytes_ += queuedCost(datagram);
+            incoming_.push_back(std::move(datagram));
         }
+        wake = !sliceRequested_;
+        sliceRequested_ = true;
+    }
+    batch.clear();
+    if (wake) {
+        requestSlice();
     }
 }
 
-void ArrivalQueue::onReadable() {
-    drain();
-    if (!stopped_ && announced_ < arrived_.size()) {
-        scheduleSlice();
+void ArrivalQueue::receiveFailed(std::exception_ptr failure) noexcept {
+    bool wake = false;
+    {
+        const std::lock_guard lock(mutex_);
+        failure_ = std::move(failure);
+        wake = !sliceRequested_;
+        sliceRequested_ = true;
     }
+    if (wake) {
+        requestSlice();
+    }
+}
+
+void ArrivalQueue::settleLocked() {
+    heldCount_ -= readCount_;
+    heldBytes_ -= readBytes_;
+    readCount_ = readBytes_ = 0;
+    while (!incoming_.empty()) {
+        arrived_.push_back(std::move(incoming_.front()));
+        incoming_.pop_front();
+    }
+    peakBytes_ = std::max(peakBytes_, heldBytes_);
+}
+
+bool ArrivalQueue::refill() {
+    const std::lock_guard lock(mutex_);
+    settleLocked();
+    return announced_ < arrived_.size();
 }
 
 void ArrivalQueue::announceNext() {
-    const Datagram& next = arrived_[announced_];
-    currentSender_ = next.from;
+    const ReceivedDatagram& next = arrived_[announced_];
+    currentSender_ = Sender{next.address, next.port};
     ++announced_;
     if (arrival_) {
         arrival_(static_cast<std::int32_t>(next.payload.size()));
@@ -112,15 +151,10 @@ void ArrivalQueue::deliverSlice() {
     }
     delivering_ = true;
     const auto deadline = std::chrono::steady_clock::now() + kSliceLength;
-    int sinceDrain = 0;
     std::size_t delivered = 0;
-    while (!stopped_ && announced_ < arrived_.size() && delivered < kMaxArrivalsPerSlice) {
+    while (!stopped_ && delivered < kMaxArrivalsPerSlice && (announced_ < arrived_.size() || refill())) {
         announceNext();
         ++delivered;
-        if (++sinceDrain == kDeliveriesPerDrain) {
-            drain();
-            sinceDrain = 0;
-        }
         if (std::chrono::steady_clock::now() >= deadline) {
             break;
         }
@@ -129,25 +163,49 @@ void ArrivalQueue::deliverSlice() {
     if (delivered > 0 && sliceEnd_ && !stopped_) {
         sliceEnd_();
     }
-    if (stopped_) {
-        return;
+    if (!stopped_) {
+        finishSlice();
     }
-    if (intakeOpen() && !full()) {
-        watchReadable(true);
+}
+
+void ArrivalQueue::finishSlice() {
+    std::exception_ptr failure;
+    {
+        const std::lock_guard lock(mutex_);
+        settleLocked();
+        if (announced_ < arrived_.size()) {
+            // Still requested: the receive thread leaves the waking to this side.
+        } else if (failure_) {
+            // Raised after every datagram taken in before it has been reported.
+            failure = std::exchange(failure_, nullptr);
+        } else {
+            sliceRequested_ = false;
+            return;
+        }
     }
-    drain();
-    if (announced_ < arrived_.size()) {
-        scheduleSlice();
+    if (failure) {
+        std::rethrow_exception(failure);
     }
+    requestSlice();
 }
 
 void ArrivalQueue::deliverPending() {
     run_([this] {
-        drain();
-        // Under a steady stream, taking in more would keep this from returning.
+        if (stopped_ || intakeClosed_) {
+            return;
+        }
+        stopReceiving();
         intakeClosed_ = true;
-        watchReadable(false);
-        while (!stopped_ && !delivering_ && announced_ < arrived_.size()) {
+        // One pass over what the system holds now; under a steady stream more
+        // would keep this from returning.
+        if (source_ != nullptr) {
+            ReceiveBatch batch;
+            for (std::size_t taken = 0; taken < kMaxQueuedDatagrams && source_->receive(batch);) {
+                taken += batch.size();
+                takeIn(batch);
+            }
+        }
+        while (!stopped_ && !delivering_ && (announced_ < arrived_.size() || refill() || failure_)) {
             deliverSlice();
         }
     });
@@ -155,7 +213,7 @@ void ArrivalQueue::deliverPending() {
 
 void ArrivalQueue::stop() {
     stopped_ = true;
-    watchReadable(false);
+    stopReceiving();
 }
 
 }  // namespace zorvik

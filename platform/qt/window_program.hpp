@@ -8,7 +8,7 @@
 #include "qt_controls.hpp"
 #include "qt_timer.hpp"
 #include "receive_buffer_option.hpp"
-#include "udp_endpoint.hpp"
+#include "qt_udp_endpoint.hpp"
 
 namespace zorvik {
 
@@ -33,7 +33,7 @@ public:
 
     bool ended() const { return dispatch_.ended(); }
     MainWindow& window() { return window_; }
-    UdpEndpoint& endpoint() { return Winsock1_; }
+    QtUdpEndpoint& endpoint() { return Winsock1_; }
     const QtTimer& timer() const { return tmrResetCaption_; }
 
 private:
@@ -44,7 +44,7 @@ private:
     QtCommandButton cmdDiscover_;
     QtTextBox txtResults_;
     QtTimer tmrResetCaption_;
-    UdpEndpoint Winsock1_;
+    QtUdpEndpoint Winsock1_;
     ReceiveBufferOption startupOption_;
     EventDispatch dispatch_;
     Form1 form_;

@@ -4,6 +4,7 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -13,15 +14,15 @@
 namespace zorvik::win32 {
 namespace {
 
-constexpr UINT kSocketMessage = WM_APP + 1;
 constexpr UINT kSliceMessage = WM_APP + 2;
-// The largest an IPv4 UDP datagram can be, rounded up.
+constexpr UINT_PTR kSliceTimer = 1;
+// The largest an IPv4 UDP datagram can be, rounded up, and the datagrams
+// handed over at once.
 constexpr int kMaxDatagram = 65536;
+constexpr std::size_t kBatchSize = 64;
 // Winsock's control code that stops reporting ICMP port unreachable as a failed
 // receive; mingw-w64's headers leave it out.
 constexpr DWORD kUdpConnReset = _WSAIOW(IOC_VENDOR, 12);
-// Errors such as ICMP reports are consumed one per call; stop after this many.
-constexpr int kMaxErrorsPerDrain = 64;
 
 // Winsock is started once for the program and stays up until it ends.
 void startWinsock() {
@@ -49,16 +50,29 @@ bool sentToGroup(WSAMSG& message) {
     return false;
 }
 
+// What a socket may report of an earlier send, outside any operation: nobody
+// asked for it, so it is skipped.
+bool reportOfEarlierSend(int error) {
+    return error == WSAECONNRESET || error == WSAENETRESET || error == WSAEHOSTUNREACH || error == WSAENETUNREACH;
+}
+
 }  // namespace
 
 WinsockEndpoint::WinsockEndpoint()
-    : window_([this](UINT message, WPARAM, LPARAM) { onMessage(message); }) {
+    : window_([this](UINT message, WPARAM wParam, LPARAM) { onMessage(message, wParam); }) {
     startWinsock();
 }
 
 WinsockEndpoint::~WinsockEndpoint() {
+    stopReceiving();
     if (socket_ != INVALID_SOCKET) {
         closesocket(socket_);
+    }
+    if (readable_ != WSA_INVALID_EVENT) {
+        WSACloseEvent(readable_);
+    }
+    if (stopping_ != nullptr) {
+        CloseHandle(stopping_);
     }
 }
 
@@ -80,18 +94,37 @@ void WinsockEndpoint::setProtocol(std::int32_t protocol) {
     // Each datagram's destination comes with it, so group traffic can be told apart.
     const DWORD withDestination = TRUE;
     GUID receiveMessageId = WSAID_WSARECVMSG;
-    if (WSAIoctl(created, kUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr) !=
-            0 ||
+    // Port 0: the system assigns one, as it would at the first send.
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    WSAEVENT readable = WSACreateEvent();
+    if (readable == WSA_INVALID_EVENT ||
+        WSAIoctl(created, kUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr) != 0 ||
         setsockopt(created, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&withDestination),
                    sizeof withDestination) != 0 ||
         WSAIoctl(created, SIO_GET_EXTENSION_FUNCTION_POINTER, &receiveMessageId, sizeof receiveMessageId,
                  &receiveMessage_, sizeof receiveMessage_, &returned, nullptr, nullptr) != 0 ||
-        WSAAsyncSelect(created, window_.handle(), kSocketMessage, FD_READ) != 0) {
+        bind(created, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
+        WSAEventSelect(created, readable, FD_READ) != 0) {
         const Failure failure = lastSocketError();
         closesocket(created);
+        if (readable != WSA_INVALID_EVENT) {
+            WSACloseEvent(readable);
+        }
+        throw failure;
+    }
+    HANDLE stopping = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (stopping == nullptr) {
+        const Failure failure = lastError();
+        closesocket(created);
+        WSACloseEvent(readable);
         throw failure;
     }
     socket_ = created;
+    readable_ = readable;
+    stopping_ = stopping;
+    buffer_ = std::make_unique_for_overwrite<char[]>(kMaxDatagram);
+    startReceiving(*this);
 }
 
 SOCKET WinsockEndpoint::requireSocket() const {
@@ -120,7 +153,7 @@ void WinsockEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInte
                    sizeof to) != SOCKET_ERROR) {
             return;
         }
-        // The socket is non-blocking for receiving; a full send buffer is
+        // The read event makes the socket non-blocking; a full send buffer is
         // worth one bounded wait before it counts as a failure.
         if (WSAGetLastError() != WSAEWOULDBLOCK || waited) {
             throw lastSocketError();
@@ -139,62 +172,74 @@ std::uint16_t WinsockEndpoint::localPort() const {
     return ntohs(local.sin_port);
 }
 
-void WinsockEndpoint::drainSystemQueue() {
-    if (socket_ == INVALID_SOCKET) {
-        return;
-    }
-    if (!buffer_) {
-        buffer_ = std::make_unique_for_overwrite<char[]>(kMaxDatagram);
-    }
-    int errors = 0;
-    while (!full()) {
+bool WinsockEndpoint::receive(ReceiveBatch& batch) {
+    const std::size_t before = batch.size();
+    while (batch.size() - before < kBatchSize) {
         sockaddr_in from{};
-        char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+        std::array<char, WSA_CMSG_SPACE(sizeof(IN_PKTINFO))> control{};
         WSABUF data{kMaxDatagram, buffer_.get()};
         WSAMSG message{};
         message.name = reinterpret_cast<sockaddr*>(&from);
         message.namelen = sizeof from;
         message.lpBuffers = &data;
         message.dwBufferCount = 1;
-        message.Control = {sizeof control, control};
+        message.Control = {static_cast<ULONG>(control.size()), control.data()};
         DWORD received = 0;
         if (receiveMessage_(socket_, &message, &received, nullptr, nullptr) == SOCKET_ERROR) {
-            // WSAEWOULDBLOCK: the queue is empty. Anything else is an error the
-            // system reports outside any operation; nobody asked for it, so it is dropped.
-            if (WSAGetLastError() == WSAEWOULDBLOCK || ++errors > kMaxErrorsPerDrain) {
-                return;
+            const int error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK) {
+                break;
+            }
+            if (!reportOfEarlierSend(error)) {
+                throw systemFailure(static_cast<unsigned long>(error));
             }
             continue;
         }
         if (!sentToGroup(message)) {
-            push({from.sin_addr.s_addr, from.sin_port}, std::string_view(buffer_.get(), received));
+            batch.push_back({from.sin_addr.s_addr, from.sin_port, std::string(buffer_.get(), received)});
         }
     }
+    return batch.size() > before;
 }
 
-void WinsockEndpoint::scheduleSlice() {
-    if (!slicePosted_ && PostMessageW(window_.handle(), kSliceMessage, 0, 0)) {
-        slicePosted_ = true;
+bool WinsockEndpoint::waitForDatagrams() {
+    const std::array<HANDLE, 2> events{stopping_, readable_};
+    switch (WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, INFINITE)) {
+    case WAIT_OBJECT_0:
+        return false;
+    case WAIT_OBJECT_0 + 1: {
+        // Resets the read event; the next receive that finds the socket empty
+        // lets the system set it again when more arrives.
+        WSANETWORKEVENTS happened{};
+        if (WSAEnumNetworkEvents(socket_, readable_, &happened) != 0) {
+            throw lastSocketError();
+        }
+        return true;
+    }
+    default:
+        throw lastError();
     }
 }
 
-void WinsockEndpoint::watchReadable(bool on) {
-    if (socket_ != INVALID_SOCKET) {
-        WSAAsyncSelect(socket_, window_.handle(), kSocketMessage, on ? FD_READ : 0);
-    }
-}
+void WinsockEndpoint::interrupt() noexcept { SetEvent(stopping_); }
 
-void WinsockEndpoint::releaseMemory() {
-    buffer_.reset();
-    _heapmin();
-}
+void WinsockEndpoint::requestSlice() noexcept { PostMessageW(window_.handle(), kSliceMessage, 0, 0); }
 
-void WinsockEndpoint::onMessage(UINT message) {
-    if (message == kSocketMessage) {
-        run([this] { onReadable(); });
+void WinsockEndpoint::releaseMemory() { _heapmin(); }
+
+void WinsockEndpoint::onMessage(UINT message, WPARAM wParam) {
+    if (message == WM_TIMER && wParam == kSliceTimer) {
+        KillTimer(window_.handle(), kSliceTimer);
+        onSliceDue();
     } else if (message == kSliceMessage) {
-        slicePosted_ = false;
-        run([this] { deliverSlice(); });
+        // Posted messages come before input, paint and timer messages, which
+        // Windows makes only when nothing else waits: while any of them waits,
+        // the slice follows them by a timer, as a timer message comes last.
+        if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER)) != 0) {
+            SetTimer(window_.handle(), kSliceTimer, USER_TIMER_MINIMUM, nullptr);
+        } else {
+            onSliceDue();
+        }
     }
 }
 

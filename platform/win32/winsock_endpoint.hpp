@@ -12,39 +12,43 @@ namespace zorvik::win32 {
 
 // The window's datagram endpoint over a Winsock UDP socket.
 //
-// The socket is never bound or connected: the system gives it a port at the
-// first send and it receives there until the endpoint goes. Readiness arrives
-// as a window message (WSAAsyncSelect), so datagrams reach the program through
-// the one message loop, and the socket is drained into the shared arrival queue.
-class WinsockEndpoint final : public ArrivalQueue {
+// When the protocol is set, the socket is bound to a port the system assigns
+// (Windows cannot receive on a socket without one), and a receive thread starts
+// that waits on the socket's read event and a stop event, and empties the socket
+// into the shared arrival queue. It wakes the UI thread with a posted message;
+// slices run only while no input, painting or timer waits, since Windows hands
+// out posted messages before all of those.
+class WinsockEndpoint final : public ArrivalQueue, private DatagramSource {
 public:
     WinsockEndpoint();
     ~WinsockEndpoint() override;
-    WinsockEndpoint(const WinsockEndpoint&) = delete;
-    WinsockEndpoint& operator=(const WinsockEndpoint&) = delete;
 
     void setProtocol(std::int32_t protocol) override;
     std::int32_t SocketHandle() const override;
 
-    // The port the system gave the socket, 0 before the first send.
+    // The port the system gave the socket, 0 before the protocol is set.
     std::uint16_t localPort() const;
 
 protected:
-    void drainSystemQueue() override;
-    void scheduleSlice() override;
-    void watchReadable(bool on) override;
+    void requestSlice() noexcept override;
     void releaseMemory() override;
     void sendDatagram(Destination::Address to, std::uint32_t byInterface, std::string_view payload) override;
 
 private:
     SOCKET requireSocket() const;
-    void onMessage(UINT message);
+    void onMessage(UINT message, WPARAM wParam);
+
+    // DatagramSource, on the receive thread.
+    bool receive(ReceiveBatch& batch) override;
+    bool waitForDatagrams() override;
+    void interrupt() noexcept override;
 
     SOCKET socket_ = INVALID_SOCKET;
+    WSAEVENT readable_ = WSA_INVALID_EVENT;
+    HANDLE stopping_ = nullptr;
     LPFN_WSARECVMSG receiveMessage_ = nullptr;
+    std::unique_ptr<char[]> buffer_;  // the receive thread's
     MessageWindow window_;
-    std::unique_ptr<char[]> buffer_;
-    bool slicePosted_ = false;
 };
 
 }  // namespace zorvik::win32

@@ -1,12 +1,13 @@
 #include "udp_endpoint.hpp"
 
+#include <linux/sock_diag.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
-
-#include <QSocketNotifier>
 
 #include "failure.hpp"
 #include "protocol.hpp"
@@ -18,23 +19,38 @@ namespace {
 // datagram can be, rounded up.
 constexpr unsigned kBatchSize = 64;
 constexpr std::size_t kMaxDatagram = 65536;
-// Errors such as ICMP reports are consumed one per call; stop after this many.
-constexpr int kMaxErrorsPerDrain = 64;
+
+// What an unconnected UDP socket may report of an earlier send (an ICMP
+// message, outside any operation): nobody asked for it, so it is skipped.
+bool reportOfEarlierSend(int error) {
+    switch (error) {
+    case ECONNREFUSED:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENONET:
+    case EPROTO:
+    case EMSGSIZE:
+        return true;
+    default:
+        return false;
+    }
+}
 
 }  // namespace
 
-struct UdpEndpoint::ReceiveBatch {
+struct UdpEndpoint::ReceiveStorage {
     std::array<mmsghdr, kBatchSize> headers{};
     std::array<iovec, kBatchSize> vectors{};
     std::array<sockaddr_in, kBatchSize> senders{};
     // Left uninitialised: the kernel writes only what arrives, so the pages of a
     // slot that only ever holds small datagrams are never made resident.
-    std::unique_ptr<char[]> storage = std::make_unique_for_overwrite<char[]>(kBatchSize * kMaxDatagram);
+    std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kBatchSize * kMaxDatagram);
 
     // recvmmsg writes the lengths back, so the headers are laid out afresh each call.
     void prepare() {
         for (unsigned i = 0; i < kBatchSize; ++i) {
-            vectors[i] = {storage.get() + i * kMaxDatagram, kMaxDatagram};
+            vectors[i] = {bytes.get() + i * kMaxDatagram, kMaxDatagram};
             headers[i] = {};
             headers[i].msg_hdr.msg_iov = &vectors[i];
             headers[i].msg_hdr.msg_iovlen = 1;
@@ -44,13 +60,9 @@ struct UdpEndpoint::ReceiveBatch {
     }
 };
 
-UdpEndpoint::UdpEndpoint(SystemCalls& calls) : calls_(calls) {
-    deliveryTimer_.setSingleShot(true);
-    deliveryTimer_.setInterval(0);
-    QObject::connect(&deliveryTimer_, &QTimer::timeout, [this] { run([this] { deliverSlice(); }); });
-}
+UdpEndpoint::UdpEndpoint(SystemCalls& calls) : calls_(calls) {}
 
-UdpEndpoint::~UdpEndpoint() = default;
+UdpEndpoint::~UdpEndpoint() { stopReceiving(); }
 
 void UdpEndpoint::setProtocol(std::int32_t protocol) {
     if (protocol != protocol::kProtocolUdp) {
@@ -60,21 +72,24 @@ void UdpEndpoint::setProtocol(std::int32_t protocol) {
     if (socket_.valid()) {
         return;
     }
-    const int fd = calls_.socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    UniqueSocket created(calls_, calls_.socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!created.valid()) {
         throw Failure::fromErrno(errno);
     }
-    socket_ = UniqueSocket(calls_, fd);
     // Linux hands group traffic to every socket on the port once any socket on
     // the host joins the group; only datagrams sent to this socket are answers.
     const int off = 0;
-    if (calls_.setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
-        const int error = errno;
-        socket_.reset();
-        throw Failure::fromErrno(error);
+    if (calls_.setsockopt(created.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
+        throw Failure::fromErrno(errno);
     }
-    notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { run([this] { onReadable(); }); });
+    UniqueSocket stop(calls_, ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!stop.valid()) {
+        throw Failure::fromErrno(errno);
+    }
+    socket_ = std::move(created);
+    stopSignal_ = std::move(stop);
+    storage_ = std::make_unique<ReceiveStorage>();
+    startReceiving(*this);
 }
 
 int UdpEndpoint::requireSocket() const {
@@ -121,47 +136,69 @@ void UdpEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInterfac
     }
 }
 
-void UdpEndpoint::drainSystemQueue() {
-    if (!socket_.valid()) {
+bool UdpEndpoint::receive(ReceiveBatch& batch) {
+    int count = 0;
+    do {
+        storage_->prepare();
+        count = calls_.recvmmsg(socket_.get(), storage_->headers.data(), kBatchSize, MSG_DONTWAIT);
+        if (count < 0) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK) {
+                return false;
+            }
+            if (error != EINTR && !reportOfEarlierSend(error)) {
+                throw Failure::fromErrno(error);
+            }
+        }
+    } while (count < 0);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
+        const auto& header = storage_->headers[i];
+        const auto& from = storage_->senders[i];
+        batch.push_back({from.sin_addr.s_addr, from.sin_port,
+                         std::string(static_cast<const char*>(header.msg_hdr.msg_iov->iov_base), header.msg_len)});
+    }
+    return count > 0;
+}
+
+bool UdpEndpoint::waitForDatagrams() {
+    std::array<pollfd, 2> watched{{{socket_.get(), POLLIN, 0}, {stopSignal_.get(), POLLIN, 0}}};
+    for (;;) {
+        if (calls_.poll(watched.data(), watched.size(), -1) >= 0) {
+            return (watched[1].revents & POLLIN) == 0;
+        }
+        if (errno != EINTR) {
+            throw Failure::fromErrno(errno);
+        }
+    }
+}
+
+void UdpEndpoint::interrupt() noexcept {
+    const std::uint64_t one = 1;
+    // Cannot fail while the counter is far from its maximum.
+    if (::write(stopSignal_.get(), &one, sizeof one) < 0) {
         return;
     }
-    if (!batch_) {
-        batch_ = std::make_unique<ReceiveBatch>();
-    }
-    int errors = 0;
-    while (!full()) {
-        batch_->prepare();
-        const int count = calls_.recvmmsg(socket_.get(), batch_->headers.data(), kBatchSize, MSG_DONTWAIT);
-        if (count < 0) {
-            // EAGAIN: the queue is empty. Anything else is an error the kernel
-            // reports outside any operation, such as an ICMP unreachable for an
-            // earlier send; nobody asked for it, so it is dropped.
-            if (errno == EAGAIN || errno == EWOULDBLOCK || ++errors > kMaxErrorsPerDrain) {
-                return;
-            }
-            continue;
-        }
-        for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
-            const auto& header = batch_->headers[i];
-            const auto& from = batch_->senders[i];
-            push({from.sin_addr.s_addr, from.sin_port},
-                 {static_cast<const char*>(header.msg_hdr.msg_iov->iov_base), header.msg_len});
-        }
-        if (count < static_cast<int>(kBatchSize)) {
-            return;
-        }
-    }
 }
 
-void UdpEndpoint::watchReadable(bool on) {
-    if (notifier_) {
-        notifier_->setEnabled(on);
-    }
-}
+void UdpEndpoint::releaseMemory() { malloc_trim(0); }
 
-void UdpEndpoint::releaseMemory() {
-    batch_.reset();  // large datagrams made its pages resident
-    malloc_trim(0);
+DropCounts UdpEndpoint::drops() const {
+    DropCounts counts = ArrivalQueue::drops();
+    if (!socket_.valid()) {
+        return counts;
+    }
+    std::array<std::uint32_t, SK_MEMINFO_VARS> memory{};
+    socklen_t length = sizeof memory;
+    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_MEMINFO, memory.data(), &length) == 0 &&
+        length > SK_MEMINFO_DROPS * sizeof(std::uint32_t)) {
+        counts.bySystem = memory[SK_MEMINFO_DROPS];
+    }
+    int buffer = 0;
+    length = sizeof buffer;
+    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &buffer, &length) == 0) {
+        counts.bufferBytes = buffer;
+    }
+    return counts;
 }
 
 std::uint16_t UdpEndpoint::localPort() const {

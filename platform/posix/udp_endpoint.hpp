@@ -5,28 +5,24 @@
 #include <cstdint>
 #include <memory>
 
-#include <QTimer>
-
 #include "arrival_queue.hpp"
 #include "system_calls.hpp"
 #include "unique_socket.hpp"
-
-class QSocketNotifier;
 
 namespace zorvik {
 
 // The window's datagram endpoint over a POSIX UDP socket.
 //
 // The socket is never bound or connected: the kernel gives it a port at the
-// first send and it receives there until the endpoint goes. A QSocketNotifier
-// reports it readable through Qt's event loop; it is then drained with
-// recvmmsg into the shared arrival queue, which delivers the arrivals.
-class UdpEndpoint final : public ArrivalQueue {
+// first send and it receives there until the endpoint goes. From the moment the
+// protocol is set, a receive thread waits on it (poll) and empties it with
+// recvmmsg into the shared arrival queue, which delivers the arrivals on the UI
+// thread. How that thread is woken is the event loop's business: a subclass
+// provides requestSlice().
+class UdpEndpoint : public ArrivalQueue, private DatagramSource {
 public:
     explicit UdpEndpoint(SystemCalls& calls = realSystemCalls());
     ~UdpEndpoint() override;
-    UdpEndpoint(const UdpEndpoint&) = delete;
-    UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
     void setProtocol(std::int32_t protocol) override;
     std::int32_t SocketHandle() const override;
@@ -34,23 +30,28 @@ public:
     // The port the kernel gave the socket, 0 before the first send.
     std::uint16_t localPort() const;
 
+    // Adds the kernel's count of datagrams it dropped on this socket, and the
+    // receive buffer it granted.
+    DropCounts drops() const override;
+
 protected:
-    void drainSystemQueue() override;
-    void scheduleSlice() override { deliveryTimer_.start(); }
-    void watchReadable(bool on) override;
     void releaseMemory() override;
     void sendDatagram(Destination::Address to, std::uint32_t byInterface, std::string_view payload) override;
 
 private:
-    struct ReceiveBatch;
+    struct ReceiveStorage;
 
     int requireSocket() const;
 
+    // DatagramSource, on the receive thread.
+    bool receive(ReceiveBatch& batch) override;
+    bool waitForDatagrams() override;
+    void interrupt() noexcept override;
+
     SystemCalls& calls_;
     UniqueSocket socket_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    QTimer deliveryTimer_;
-    std::unique_ptr<ReceiveBatch> batch_;
+    UniqueSocket stopSignal_;  // an eventfd: readable once the thread is to stop
+    std::unique_ptr<ReceiveStorage> storage_;
 };
 
 }  // namespace zorvik
