@@ -97,6 +97,18 @@ TEST(ArrivalQueueTest, flood_pastTheCountOrByteCap_isDroppedAndCounted_untilRead
     EXPECT_EQ(queue.drops().atCaps, 1024 + 2000 - kept);
 }
 
+// A slice gives the event loop back after a few milliseconds, however many wait.
+TEST(ArrivalQueueTest, slice_ofSlowArrivals_endsWithinMilliseconds_leavingTheRestToTheNext) {
+    TestQueue queue;
+    std::size_t atFirstEnd = 0;
+    queue.onDataArrival([&](std::int32_t) { queue.announced.emplace_back(), std::this_thread::sleep_for(1ms); });
+    queue.onSliceEnd([&] { atFirstEnd = atFirstEnd ? atFirstEnd : queue.announced.size(); });
+    auto batch = batchOf(300, 0);
+    queue.takeIn(batch);
+    ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 300; }));
+    EXPECT_LT(atFirstEnd, 50u) << "one slice ran for " << atFirstEnd << " ms";
+}
+
 // The receive thread hands over batch after batch while the UI thread reads;
 // a failure it meets is raised there only after everything before it, and a
 // stop ends a thread that waits on its source.

@@ -14,6 +14,12 @@ namespace zorvik::testing {
 inline QString bin(const char* name) { return qEnvironmentVariable("ZORVIK_BIN") + '/' + name; }
 inline QString lan() { return QString(__FILE__).section('/', 0, -3) + "/scripts/lan"; }
 inline QStringList inBin(const QString& script) { return {"-c", "cd \"$ZORVIK_BIN\" && " + script}; }
+// Arguments for bash to run a built program as on a stock kernel, whose receive
+// buffers are a fraction of this host's (tools/stock-kernel), with `settings`.
+inline QStringList onStockKernel(const QString& program, const QString& settings = {}) {
+    return inBin("LD_PRELOAD=\"$PWD/libzorvik-stock-kernel.so\" ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" " +
+                 settings + " exec " + program);
+}
 
 // A program run by a test, stdin empty, output collected, killed at the end; every wait bounded.
 class Process : public QProcess {

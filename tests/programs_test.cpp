@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include "console_results.hpp"
 #include "failure.hpp"
@@ -22,7 +24,7 @@
 namespace zorvik {
 namespace {
 
-using testing::bin, testing::inBin, testing::Process, testing::startDevices;
+using testing::bin, testing::inBin, testing::onStockKernel, testing::Process, testing::startDevices;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds, std::chrono::seconds;
 
@@ -72,19 +74,53 @@ TEST_F(ProgramTest, simNamespace_privateByItsInterfacesAlone_elseNoOtherInterfac
 
 // ---- The twin ----
 
-TEST_F(ProgramTest, discover_everyAnswerListedOnce_evenTwiceFromOneHostOrEmpty_butNoOtherDatagramToTheGroup) {
+// What the twin says it lost: the system's count and the buffer it granted, or nothing.
+struct Dropped { std::uint64_t bySystem = 0, buffer = 0; };
+Dropped droppedSaid(const std::string& err) {
+    static const QRegularExpression said(R"(the system dropped (\d+) \(its receive buffer held (\d+) bytes\))");
+    const auto match = said.match(QString::fromStdString(err));
+    return match.hasMatch() ? Dropped{match.captured(1).toULongLong(), match.captured(2).toULongLong()} : Dropped{};
+}
+
+// On a stock kernel's buffer a host may still drop some of a burst of 5,000 sent
+// back to back; whatever it delivered is listed, and the rest said to be dropped.
+TEST_F(ProgramTest, discover_everyAnswerListedOnceOrSaidDropped_evenTwiceFromOneHostOrEmpty_butNoOtherDatagramToTheGroup) {
     const auto many = startDevices({"--hosts", "50", "--first-address", "127.0.1.1", "--burst", "5000"});
     const auto three = startDevices({"--hosts", "3"});
     const auto twice = startDevices({"--first-address", "127.0.0.7", "--answers", "2", "--payload", ""});
-    Process twin(bin("zorvik-discover"));
+    Process twin("bash", onStockKernel("./zorvik-discover"));
     // Another host probes too: its probe, answers and a stray datagram to the group are none of the twin's.
     for (const std::string_view bytes : {protocol::kProbe, std::string_view("stray")}) probe(bytes);
     ASSERT_EQ(twin.finish(), 0) << twin.err;
     std::map<QString, int> counts, expected{{"127.0.0.2", 1}, {"127.0.0.3", 1}, {"127.0.0.4", 1}, {"127.0.0.7", 2}};
     for (int host = 1; host <= 50; ++host) expected["127.0.1." + QString::number(host)] = 100;  // the burst rotates
-    for (const auto& line : QString::fromStdString(twin.out).split('\n', Qt::SkipEmptyParts))
-        ++counts[line.startsWith("Zorvy found at address: ") ? line.mid(24) : line];
-    EXPECT_TRUE(counts == expected && twin.err.empty()) << twin.out << twin.err;
+    std::uint64_t listed = 0;
+    for (const auto& line : QString::fromStdString(twin.out).split('\n', Qt::SkipEmptyParts)) {
+        const QString address = line.startsWith("Zorvy found at address: ") ? line.mid(24) : line;
+        EXPECT_TRUE(expected.contains(address) && ++counts[address] <= expected[address]) << line.toStdString();
+        ++listed;
+    }
+    const Dropped dropped = droppedSaid(twin.err);
+    EXPECT_EQ(listed + dropped.bySystem, 5005u) << twin.err;
+    EXPECT_TRUE(twin.err.empty() || dropped.buffer == 425984) << twin.err;
+}
+
+// Stopped while answers arrive, as a busy machine may stop it: the system drops
+// what its buffer cannot hold, and the twin says how many.
+TEST_F(ProgramTest, discoverPausedWhileAnswersArrive_listsTheRest_andSaysHowManyTheSystemDropped) {
+    testing::UdpPeer device(protocol::kGroup.data(), protocol::kPort);
+    Process twin("bash", onStockKernel("./zorvik-discover -w 2000"));
+    const auto seen = device.receive(5000);
+    ASSERT_TRUE(seen);
+    ::kill(static_cast<pid_t>(twin.processId()), SIGSTOP);
+    for (int i = 0; i < 3000; ++i) device.sendTo(seen->fromPort, "ZV");
+    ::kill(static_cast<pid_t>(twin.processId()), SIGCONT);
+    ASSERT_EQ(twin.finish(), 0) << twin.err;
+    const Dropped dropped = droppedSaid(twin.err);
+    EXPECT_GT(dropped.bySystem, 0u) << twin.err;
+    EXPECT_EQ(std::ranges::count(twin.out, '\n') + dropped.bySystem, 3000u) << twin.err;
+    EXPECT_TRUE(twin.err.ends_with("and this program dropped 0 at its limit of 131072 answers or 64 MiB waiting; "
+                                   "see RECEIVE BUFFER in zorvik-discover(1)\n")) << twin.err;
 }
 
 TEST_F(ProgramTest, discoverJsonUniqueWait_oneParsedObjectForAHostAnsweringTwice_endsAfterTheWait) {
@@ -154,6 +190,9 @@ TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage
              {"./zorvik-discover --wait 0", 2, "", "--wait: Value 0"}, {"./zorvik-discover -w x", 2, "", "--wait: Value x"},
              {"./zorvik-discover --wait 3600001", 2, "", "--wait"}, {"./zorvik-discover -w 1", 1, "", ""},
              {"unshare --net ./zorvik-discover", 2, "", "zorvik-discover: error 101: Network is unreachable\n"},
+             // A receive that keeps failing, once an answer comes: an error, not "none answered".
+             {"exec 3< <(exec ./zorvik-device-sim) && read -r l <&3 && ZORVIK_RECEIVE_ERRNO=14 LD_PRELOAD=$PWD/libzorvik-stock-kernel.so "
+              "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 ./zorvik-discover", 2, "", "zorvik-discover: error 14: Bad address\n"},
              {"./zorvik-discover >&-", 2, "", closed}, {"./zorvik-discover <&- >&-", 2, "", closed},
              {"./zorvik-discover --version >&-", 2, "", closed}, {"./zorvik-device-sim >&-", 1, "", "output is closed\n"},
              {"./zorvik-discover --help >/dev/full", 2, "", "error 28: No space left on device\n"},

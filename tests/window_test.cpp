@@ -102,8 +102,22 @@ TEST_F(WindowTest, presentedAsDesktopApplication_withTheProgramIcon_underItsLaun
     EXPECT_EQ(QGuiApplication::desktopFileName() + ".desktop", QFileInfo(entry).fileName());
 }
 
+// Records the caption of each paint of a button.
+struct PaintLog : QObject {
+    QStringList captions;
+    bool eventFilter(QObject* button, QEvent* event) override {
+        if (event->type() == QEvent::Paint) captions << static_cast<QPushButton*>(button)->text();
+        return false;
+    }
+};
+
 TEST_F(WindowTest, discover_showsRunning_sendsOneProbe_listsAnswersAfterTypedText_forTheRestartedPeriod) {
+    PaintLog painted;
+    window.cmdDiscover.installEventFilter(&painted);
+    QStringList paintedByTheHandler;  // connected after the program's own: runs as its handler returns
+    QObject::connect(&window.cmdDiscover, &QPushButton::clicked, [&] { paintedByTheHandler = painted.captions; });
     window.cmdDiscover.click();
+    EXPECT_EQ(paintedByTheHandler, QStringList{"Running..."}) << "not repainted before the click's handler returned";
     EXPECT_EQ(discover(), Shown("Running...", "Running..."));
     EXPECT_TRUE(group.receive(200));
     for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.2"}) answerFrom(address);
@@ -136,18 +150,40 @@ TEST_F(WindowTest, closeWhileListening_endsAtOnce_listingNothingMore) {
     EXPECT_EQ(window.cmdDiscover.text(), "Running...") << "ending must not restore the button";
 }
 
-TEST_F(WindowTest, failedSend_showsNumberAndDescription_thenEndsNonZero) {
-    calls.fail("sendto", {ENETUNREACH});
-    QString report;
-    QTimer::singleShot(0, [&] {  // runs in the modal report's own event loop
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        report = box ? box->windowTitle() + ": " + box->text() : "no report";
-        if (box) box->close();
-    });
-    window.cmdDiscover.click();
-    EXPECT_EQ(report, "Zorvik Discovery: Error 101: Network is unreachable");
-    EXPECT_EQ(endStatus, 1);
-    EXPECT_FALSE(window.cmdDiscover.isEnabled());
+// A failed send, or a failure on the receive thread, whose number errno does not hold there.
+TEST_F(WindowTest, failure_showsItsOwnNumberAndDescription_thenEndsNonZero) {
+    for (const auto& [call, number, expected] : {std::tuple{"sendto", ENETUNREACH, "Error 101: Network is unreachable"},
+                                                 {"recvmmsg", EFAULT, "Error 14: Bad address"}}) {
+        testing::ScriptedCalls failing;
+        std::optional<int> status;
+        WindowProgram failingProgram([&](int code) { status = code; }, failing);
+        failingProgram.start();
+        failing.fail(call, {number});
+        QString report = "no report";
+        QTimer reader;  // runs in the modal report's own event loop
+        QObject::connect(&reader, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                report = box->windowTitle() + ": " + box->text(), box->close();
+        });
+        reader.start(10);
+        failingProgram.window().cmdDiscover.click();
+        if (!status) {
+            testing::UdpPeer("127.0.0.2").sendTo(failingProgram.endpoint().localPort(), "ZV");
+            ASSERT_TRUE(runUntil([&] { return status.has_value(); })) << call;
+        }
+        EXPECT_EQ(report, QString("Zorvik Discovery: ") + expected);
+        EXPECT_EQ(status, 1);
+        EXPECT_FALSE(failingProgram.window().cmdDiscover.isEnabled()) << "ending must not restore the button";
+    }
+}
+
+// The program as shipped, with its own ending: Exit leaves the event loop, and exec returns.
+TEST(ShippedWindowTest, exit_endsTheEventLoop_withStatusZero) {
+    ASSERT_TRUE(testing::insideLan()) << "Form_Load makes a socket: run this only under scripts/lan";
+    WindowProgram program;
+    QTimer::singleShot(0, [&] { QTest::mouseClick(&program.window().cmdExit, Qt::LeftButton); });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });  // a no-op ending would never return
+    EXPECT_EQ(program.exec(), 0);
 }
 
 }  // namespace
