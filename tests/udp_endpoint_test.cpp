@@ -77,10 +77,11 @@ protected:
         endpoint.onSliceEnd([this] { listedAtSliceEnd = arrivals.size(); });
     }
     // Sends the probe to the test's device, which learns the endpoint's port from it.
-    std::uint16_t probeDevice() {
-        endpoint.setRemoteHost("127.0.0.1");
-        endpoint.setRemotePort(device.port());
-        endpoint.SendData(protocol::kProbe);
+    std::uint16_t probeDevice() { return probeDeviceFrom(endpoint); }
+    std::uint16_t probeDeviceFrom(UdpEndpoint& from) {
+        from.setRemoteHost("127.0.0.1");
+        from.setRemotePort(device.port());
+        from.SendData(protocol::kProbe);
         const auto probe = device.receive();
         EXPECT_EQ(probe ? probe->payload : "none", std::string("\x5A\x56\x00\x01", 4));
         return probe ? probe->fromPort : 0;
@@ -173,34 +174,29 @@ TEST_F(UdpEndpointTest, largeDatagrams_onceRead_giveTheirMemoryBack) {
 // its own number, through the program's dispatch, and nothing is taken in while
 // it is shown or after.
 TEST_F(UdpEndpointTest, failure_onTheReceiveThread_isReportedOnceWithItsNumber_andEndsAllIntake) {
-    for (const auto& [failing, number] : std::vector<std::pair<std::function<void()>, int>>{
-             {[this] { calls.fail("recvmmsg", {EINTR, EFAULT}); }, EFAULT},
-             {[this] { calls.onReceive([] { throw std::bad_alloc(); }); }, ENOMEM}}) {
-        TestEndpoint failingEndpoint(calls);
+    for (const auto& [failing, number] : std::vector<std::pair<std::function<void(testing::ScriptedCalls&)>, int>>{
+             {[](testing::ScriptedCalls& c) { c.fail("recvmmsg", {EINTR, EFAULT}); }, EFAULT},
+             {[](testing::ScriptedCalls& c) { c.onReceive([] { throw std::bad_alloc(); }); }, ENOMEM}}) {
+        testing::ScriptedCalls own;  // not the fixture endpoint's, whose thread may call it too
+        TestEndpoint failingEndpoint(own);
         failingEndpoint.setProtocol(protocol::kProtocolUdp);
         std::vector<int> reported;
         std::optional<int> status;
         EventDispatch dispatch([&] { failingEndpoint.stop(); }, [&](const Failure& failure) {
             reported.push_back(failure.number());
-            const int receives = calls.receives;
+            const int receives = own.receives;
             failingEndpoint.run([] { return false; }, 200ms);  // as a message box's event loop would
-            EXPECT_EQ(calls.receives, receives);
+            EXPECT_EQ(own.receives, receives);
         }, [&](int code) { status = code; });
         failingEndpoint.runThrough([&](const std::function<void()>& callback) { dispatch.deliver(callback); });
-        failingEndpoint.setRemoteHost("127.0.0.1");
-        failingEndpoint.setRemotePort(device.port());
-        failingEndpoint.SendData(protocol::kProbe);
-        const auto probe = device.receive();
-        ASSERT_TRUE(probe);
-        failing();
-        testing::Stream stream(probe->fromPort);
+        failing(own);
+        testing::Stream stream(probeDeviceFrom(failingEndpoint));
         ASSERT_TRUE(failingEndpoint.run([&] { return status.has_value(); }));
-        const int receives = calls.receives;
+        const int receives = own.receives;
         failingEndpoint.run([] { return false; }, 100ms);
-        EXPECT_EQ(calls.receives, receives);
+        EXPECT_EQ(own.receives, receives);
         EXPECT_EQ(reported, std::vector<int>{number});
         EXPECT_EQ(status, EventDispatch::kFailureStatus);
-        calls.onReceive(nullptr);
     }
 }
 
