@@ -10,6 +10,7 @@
 #include "qt_timer.hpp"
 #include "receive_buffer_option.hpp"
 #include "standard_streams.hpp"
+#include "stop_request.hpp"
 #include "twin_main.hpp"
 #include "udp_endpoint.hpp"
 
@@ -30,5 +31,8 @@ int main(int argc, char** argv) {
              },
          .error = printError,
          .runEventLoop = [] { QCoreApplication::exec(); },
-         .leaveEventLoop = [](int status) { QCoreApplication::exit(status); }});
+         .leaveEventLoop = [](int status) { QCoreApplication::exit(status); },
+         .errorIsTerminal = ::isatty(STDERR_FILENO) == 1,
+         .readMore = "FIREWALL in man zorvik-discover",
+         .onStopRequest = onStopRequest});
 }
