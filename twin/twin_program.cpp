@@ -182,12 +182,14 @@ void TwinProgram::note(const std::string& text) {
 void TwinProgram::format(std::string_view line, std::string& out) {
     const auto prefix = protocol::kResultPrefix;
     const std::string_view address = line.starts_with(prefix) ? line.substr(prefix.size()) : line;
-    const auto parsed = parseDottedAddress(address);
     if (options_.watch) {
-        if (phase_ != Phase::BetweenRounds && parsed) watch_.answered(*parsed);
+        // Late answers to the last round are none of the next one's.
+        const auto parsed = phase_ == Phase::BetweenRounds ? std::nullopt : parseDottedAddress(address);
+        if (parsed) watch_.answered(*parsed);
         return;
     }
-    const std::uint64_t answers = tallies() && parsed ? tally_.add(*parsed) : 1;
+    const auto parsed = tallies() ? parseDottedAddress(address) : std::nullopt;
+    const std::uint64_t answers = parsed ? tally_.add(*parsed) : 1;
     if (options_.quiet || options_.details || options_.count || (options_.unique && answers != 1)) {
         return;
     }
