@@ -15,13 +15,13 @@ std::uint32_t numericOrder(std::uint32_t networkOrder) {
 
 }  // namespace
 
-DeviceWatch::DeviceWatch(std::int32_t missingRounds, Clock clock)
-    : missingRounds_(missingRounds), clock_(std::move(clock)) {}
+DeviceWatch::DeviceWatch(std::int32_t missingRounds, Clock clock, std::size_t maxDevices)
+    : missingRounds_(missingRounds), clock_(std::move(clock)), maxDevices_(maxDevices) {}
 
 void DeviceWatch::answered(std::uint32_t address) {
     if (const auto found = devices_.find(address); found != devices_.end()) {
         found->second.answered = true;
-    } else if (devices_.size() < kMaxDevices) {
+    } else if (devices_.size() < maxDevices_) {
         devices_.emplace(address, State{0, true, false});
     } else {
         overflowed_ = true;

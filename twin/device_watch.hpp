@@ -21,14 +21,14 @@ struct WatchEvent {
 // What a watch remembers from round to round: the devices now present, each
 // with the rounds it has missed in a row. A device counted gone is forgotten,
 // so its next answer makes it appear again, and a spoofed address costs a
-// place only until it is gone. At most kMaxDevices are present at once; an
+// place only until it is gone. At most maxDevices are present at once; an
 // answer from a new device past that is ignored. So memory stays flat however
 // long the watch and however many addresses answer.
 class DeviceWatch {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    DeviceWatch(std::int32_t missingRounds, Clock clock);
+    DeviceWatch(std::int32_t missingRounds, Clock clock, std::size_t maxDevices = kMaxDevices);
 
     // An answer from `address` in the current round.
     void answered(std::uint32_t address);
@@ -49,6 +49,7 @@ private:
 
     std::int32_t missingRounds_;
     Clock clock_;
+    std::size_t maxDevices_;
     std::unordered_map<std::uint32_t, State> devices_;
     bool overflowed_ = false;
 };

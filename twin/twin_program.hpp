@@ -25,7 +25,7 @@ struct TwinConsole {
     std::string_view newline = "\n";                   // the platform's line end in text output
     // Whether a person reads standard error, and where they read about firewalls.
     bool errorIsTerminal = false;
-    std::string_view readMore = "FIREWALL in the README";
+    std::string_view readMore = "Firewall in the README";
     // Has `stop` called through the event loop once the user asks the program
     // to stop (SIGINT or SIGTERM, Ctrl+C); asked only by a watch.
     std::function<void(std::function<void()> stop)> onStopRequest;

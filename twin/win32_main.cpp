@@ -47,6 +47,6 @@ int wmain(int argc, wchar_t** argv) {
          .leaveEventLoop = [](int status) { PostQuitMessage(status); },
          .newline = "\r\n",
          .errorIsTerminal = errorIsConsole,
-         .readMore = "FIREWALL in README.md beside the program",
+         .readMore = "\"Windows Defender Firewall\" in README.md beside the program",
          .onStopRequest = onStopRequest});
 }
