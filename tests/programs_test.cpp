@@ -147,7 +147,7 @@ TEST_F(ProgramTest, discoverInterfaces_namedOrAll_probeOnlyThoseSegmentsOnce_els
         "ip addr add 10.$n.0.2/32 dev br$n && ip link set br$n up && exec {d}< <(exec ./zorvik-device-sim "
         "--interface br$n --first-address 10.$n.0.2 2>&1) && read -r l <&$d; done; ip link add br3 type bridge && "
         "ip addr add 10.3.0.1/24 dev br3 && ip link add br4 type bridge && ip link set br4 up && "
-        "for a in '' '-i br1' '-i 10.2.0.1' '-av' '-i nosuch' '-i br3' '-i br4'; do "
+        "for a in '' '-i br1' '-i 10.2.0.1' '-av' '-i nosuch' '-i br3' '-i br4' '-i 0.0.0.0'; do "
         "out=$(./zorvik-discover -w 500 $a 2>&1); echo \"$a|$?|$(sort <<<\"$out\" | tr '\\n' ';')\"; done";
     Process lan(testing::lan(), QStringList{"--devices", "2", "--", "bash"} + inBin(script));
     ASSERT_EQ(lan.finish(), 0) << lan.err;
@@ -156,7 +156,63 @@ TEST_F(ProgramTest, discoverInterfaces_namedOrAll_probeOnlyThoseSegmentsOnce_els
                        "-i br1|0|" + found + "10.1.0.2;\n-i 10.2.0.1|0|" + found + "10.2.0.2;\n"
                        "-av|0|" + found + "10.1.0.2;" + found + "10.2.0.2;zorvik-discover: probing by br1 (10.1.0.1), br2 (10.2.0.1);\n"
                        "-i nosuch|2|zorvik-discover: no interface 'nosuch';\n-i br3|2|zorvik-discover: interface 'br3' is down;\n"
-                       "-i br4|2|zorvik-discover: interface 'br4' has no IPv4 address;\n");
+                       "-i br4|2|zorvik-discover: interface 'br4' has no IPv4 address;\n"
+                       "-i 0.0.0.0|2|zorvik-discover: 0.0.0.0 is not the address of any interface;\n");
+}
+
+TEST_F(ProgramTest, discoverFormatsAndProbes_rowsCountsOrNothing_csvReadable_hintOnlyOnATerminal) {
+    // Three devices answering twice on loopback; br0 has none.
+    const QString script = "ip link add br0 type bridge && ip addr add 10.9.0.1/24 dev br0 && ip link set br0 up && "
+        "csv='import csv, sys; rows = list(csv.reader(sys.stdin)); print(rows[0], sorted(rows[1:]))'; "
+        "for a in '--details' '--details --format csv' '--details -j' '--count --probes 2' '-q' '--probes 3' "
+        "'--probes 3 -u' '-i br0 --count' '-i br0 -q' '-i br0 --format csv'; do out=$(./zorvik-discover -w 300 $a); "
+        "s=$?; [[ $a == *csv* ]] && out=$(python3 -c \"$csv\" <<<\"$out\"); [[ $a == '--probes 3' ]] && out=$(wc -l <<<\"$out\"); "
+        "echo \"$a|$s|$(sort <<<\"$out\" | tr '\\n' ';')\"; done; "
+        "for a in '' -q; do echo \"tty $a|$(script -qec \"./zorvik-discover -i br0 -w 200 $a\" /dev/null | tr -d '\\r')\"; done";
+    Process lan(testing::lan(), QStringList{"--devices", "3", "--answers", "2", "--", "bash"} + inBin(script));
+    ASSERT_EQ(lan.finish(), 0) << lan.err;
+    const std::string rows = "['127.0.0.2', '', '', '', '2'], ['127.0.0.3', '', '', '', '2'], ['127.0.0.4', '', '', '', '2']";
+    std::string json;
+    for (const char* host : {"2", "3", "4"})
+        json += R"({"address":"127.0.0.)" + std::string(host) + R"(","mac":"","maker":"","name":"","answers":2};)";
+    EXPECT_EQ(lan.out, "--details|0|127.0.0.2                    2;127.0.0.3                    2;"
+                       "127.0.0.4                    2;ADDRESS    MAC  MAKER  NAME  ANSWERS;\n"
+                       "--details --format csv|0|['address', 'mac', 'maker', 'name', 'answers'] [" + rows + "];\n"
+                       "--details -j|0|" + json + "\n--count --probes 2|0|3;\n-q|0|;\n--probes 3|0|18;\n"
+                       "--probes 3 -u|0|Zorvy found at address: 127.0.0.2;Zorvy found at address: 127.0.0.3;"
+                       "Zorvy found at address: 127.0.0.4;\n-i br0 --count|1|0;\n-i br0 -q|1|;\n"
+                       "-i br0 --format csv|1|['address', 'port', 'bytes', 'ms'] [];\n"
+                       "tty |zorvik-discover: no device answered within 200 ms. If devices are known to be there, a "
+                       "firewall dropping the answers to this program's port is the usual cause: see FIREWALL in man "
+                       "zorvik-discover.\ntty -q|\n");
+}
+
+TEST_F(ProgramTest, watch_deviceStoppedThenBack_goneThenAppearedAgain_stopSignalsEndAfterWholeLinesWithStatus0) {
+    auto stopping = startDevices({"--first-address", "127.0.0.5"});
+    const auto staying = startDevices({"--first-address", "127.0.0.6"});
+    Process twin(bin("zorvik-discover"), {"--watch", "--every", "1", "--missing", "1", "-j"});
+    std::vector<std::string> events;  // "event address", each from a whole JSON line with a UTC time
+    const auto awaitEvents = [&](std::size_t count) {
+        for (const auto deadline = Clock::now() + seconds(8); events.size() < count && Clock::now() < deadline;) {
+            if (!twin.canReadLine() && !twin.waitForReadyRead(500)) continue;
+            const auto line = QJsonDocument::fromJson(twin.readLine()).object();
+            const bool timed = QRegularExpression("^20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$").match(line["time"].toString()).hasMatch();
+            events.push_back((timed ? "" : "untimed ") + (line["event"].toString() + ' ' + line["address"].toString()).toStdString());
+        }
+        return events;
+    };
+    EXPECT_EQ(awaitEvents(2), (std::vector<std::string>{"appeared 127.0.0.5", "appeared 127.0.0.6"}));
+    stopping.reset();
+    EXPECT_EQ(awaitEvents(3).back(), "gone 127.0.0.5");
+    stopping = startDevices({"--first-address", "127.0.0.5"});
+    EXPECT_EQ(awaitEvents(4).back(), "appeared 127.0.0.5");
+    ::kill(static_cast<pid_t>(twin.processId()), SIGINT);
+    EXPECT_EQ(twin.finish(3000), 0) << twin.err;
+    EXPECT_TRUE(twin.out.empty() && twin.err.empty()) << twin.out << twin.err;  // no part line, no other event
+    Process quiet(bin("zorvik-discover"), {"--watch", "-q"});
+    ASSERT_FALSE(quiet.waitForFinished(300));
+    quiet.terminate();
+    EXPECT_TRUE(quiet.finish(3000) == 0 && quiet.out.empty() && quiet.err.empty()) << quiet.out << quiet.err;
 }
 
 TEST_F(ProgramTest, discoverUnderSteadyStreamReadSlowly_endsSoonAfterItsPeriod_probeCameFromLoopback) {
@@ -187,7 +243,7 @@ TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage
     for (const auto& [script, status, out, err] : {
              Case{"./zorvik-discover -V", 0, "Zorvik Discovery) 1.00", ""}, {"./zorvik-discover -h", 0, usage, ""},
              {"./zorvik-discover --bogus", 2, "", usage}, {"./zorvik-discover extra", 2, "", "not expected: extra"},
-             {"./zorvik-discover --wait 0", 2, "", "--wait: Value 0"}, {"./zorvik-discover -w x", 2, "", "--wait: Value x"},
+             {"./zorvik-discover --wait 0", 2, "", "--wait: 0 is out of range"}, {"./zorvik-discover -w x", 2, "", "--wait: 'x' is not a number"},
              {"./zorvik-discover --wait 3600001", 2, "", "--wait"}, {"./zorvik-discover -w 1", 1, "", ""},
              {"unshare --net ./zorvik-discover", 2, "", "zorvik-discover: error 101: Network is unreachable\n"},
              // A receive that keeps failing, once an answer comes: an error, not "none answered".

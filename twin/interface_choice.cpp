@@ -9,11 +9,13 @@ namespace zorvik {
 NetworkInterface chooseInterface(const std::vector<NetworkInterface>& available, const std::string& nameOrAddress) {
     const auto address = parseDottedAddress(nameOrAddress);
     const auto named = [&](const NetworkInterface& i) {
-        return address ? i.address == *address : i.name == nameOrAddress;
+        // An interface without IPv4 is listed with address 0, which names none.
+        return address ? *address != 0 && i.address == *address : i.name == nameOrAddress;
     };
     const auto found = std::find_if(available.begin(), available.end(), named);
     if (found == available.end()) {
-        throw UsageError("no interface '" + nameOrAddress + "'");
+        throw UsageError(address ? nameOrAddress + " is not the address of any interface"
+                                 : "no interface '" + nameOrAddress + "'");
     }
     if (!found->up) {
         throw UsageError("interface '" + nameOrAddress + "' is down");

@@ -16,7 +16,7 @@ public:
 
 // The interface named by `nameOrAddress` (its name, or one of its dotted IPv4
 // addresses) to send the probe by. Throws UsageError, naming it, when there is
-// no such interface, or it is down, or it has no IPv4 address.
+// no such interface or address, or it is down, or it has no IPv4 address.
 NetworkInterface chooseInterface(const std::vector<NetworkInterface>& available, const std::string& nameOrAddress);
 
 // One address of every interface that is up, multicast-capable and has an IPv4

@@ -10,6 +10,7 @@
 #include "qt_timer.hpp"
 #include "receive_buffer_option.hpp"
 #include "standard_streams.hpp"
+#include "stop_request.hpp"
 #include "twin_main.hpp"
 #include "qt_udp_endpoint.hpp"
 
@@ -31,5 +32,8 @@ int main(int argc, char** argv) {
          .error = printError,
          .runEventLoop = [] { QCoreApplication::exec(); },
          .leaveEventLoop = [](int status) { QCoreApplication::exit(status); },
-         .dropHelp = "see RECEIVE BUFFER in zorvik-discover(1)"});
+         .dropHelp = "see RECEIVE BUFFER in zorvik-discover(1)",
+         .errorIsTerminal = ::isatty(STDERR_FILENO) == 1,
+         .readMore = "FIREWALL in man zorvik-discover",
+         .onStopRequest = onStopRequest});
 }

@@ -71,7 +71,9 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
     if (twin.start()) {
         console.runEventLoop();
     }
-    printError(dropNote(Winsock1.drops(), console.dropHelp));
+    if (!command.options.quiet) {
+        printError(dropNote(Winsock1.drops(), console.dropHelp));
+    }
     return twin.status();
 }
 

@@ -1,6 +1,8 @@
 #include "twin_options.hpp"
 
-#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#include "option_values.hpp"
 
 namespace zorvik {
 namespace {
@@ -10,7 +12,7 @@ constexpr std::int32_t kMaxWaitMs = 3'600'000;
 
 std::string description() {
     using namespace protocol;
-    return "Sends one discovery probe to " + std::string(kGroup) + " port " + std::to_string(kPort) +
+    return "Sends a discovery probe to " + std::string(kGroup) + " port " + std::to_string(kPort) +
            " and prints\n\"" + std::string(kResultPrefix) + "ADDRESS\" for every answer, as it arrives.";
 }
 
@@ -20,27 +22,63 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     TwinCommand command;
     TwinOptions& options = command.options;
     CLI::App app(description(), kName);
+    app.formatter(std::make_shared<HelpFormatter>());
     app.set_version_flag("-V,--version",
                          std::string(kName) + " (" + std::string(protocol::kProductName) + ") " +
                              std::string(protocol::kVersion));
-    app.add_option("-w,--wait", options.waitMs, "Listen for MS milliseconds, 1 to 3600000 (default 5000)")
-        ->option_text("MS")
-        ->default_val(protocol::kListeningPeriodMs)
-        ->check(CLI::Range(1, kMaxWaitMs));
+    auto* wait = app.add_option("-w,--wait", options.waitMs,
+                                "Listen for MS milliseconds, 1 to 3600000 (default 5000; watching, at most a round)")
+                     ->option_text("MS")
+                     ->transform(wholeNumber(1, kMaxWaitMs, "milliseconds"));
+    app.add_option("--probes", options.probes, "Send N probes 200 ms apart, 1 to 10 (default 1), for lossy Wi-Fi")
+        ->option_text("N")
+        ->transform(wholeNumber(1, 10, "probes"));
     auto* interface =
         app.add_option("-i,--interface", options.interface, "Send the probe by this interface (name or IPv4 address)")
-            ->option_text("NAME|ADDRESS");
+            ->option_text("NAME|ADDRESS")
+            ->transform(notEmpty("an interface's name or IPv4 address"));
     app.add_flag("-a,--all-interfaces", options.allInterfaces,
-                 "One probe by every interface that is up, multicast-capable and has IPv4")
+                 "One probe by every interface that is up, multicast-capable and has IPv4; not with -i")
         ->excludes(interface);
     app.add_flag("-v,--verbose", options.verbose, "Say on standard error which interfaces were probed");
-    app.add_flag("-j,--json", options.json,
-                 "One JSON object per answer: address, port, bytes, ms since the probe");
+    std::string format;
+    app.add_option("--format", format, "text, json (JSON Lines) or csv (RFC 4180); default text")
+                             ->option_text("FORMAT")
+                             ->transform(oneOf({"text", "json", "csv"}));
+    bool json = false;
+    app.add_flag("-j,--json", json, "--format json: per answer its address, port, bytes and ms since the probe");
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
+    auto* details = app.add_flag("--details", options.details,
+                                 "One row per device when the wait ends: address, MAC, maker, name, answers");
+    auto* count = app.add_flag("--count", options.count, "Print only the number of devices that answered")
+                      ->excludes(details);
+    app.add_flag("-q,--quiet", options.quiet, "Print no results, hints or notes; the exit status tells");
+    auto* watch = app.add_flag("--watch", options.watch,
+                               "Probe every round until stopped; print when a device appears or is gone")
+                      ->excludes(count)
+                      ->excludes(details);
+    app.add_option("--every", options.everySeconds, "Watching, a round every SECONDS, 1 to 3600 (default 10)")
+        ->option_text("SECONDS")
+        ->transform(wholeNumber(1, 3600, "seconds"))
+        ->needs(watch);
+    app.add_option("--missing", options.missingRounds,
+                   "Watching, a device missing N rounds in a row is gone, 1 to 100 (default 2)")
+        ->option_text("N")
+        ->transform(wholeNumber(1, 100, "rounds"))
+        ->needs(watch);
     app.get_formatter()->column_width(30);
-    app.footer("Exit status: 0 if any device answered, 1 if none, 2 on a failure.");
+    app.footer("Exit status: 0 if any device answered (or a watch was stopped), 1 if none, 2 on a failure.");
     try {
         app.parse(argc, argv);
+        if (json && !format.empty() && format != "json") {
+            throw CLI::ValidationError("--format", format + " disagrees with --json, which is --format json");
+        }
+        options.format = json || format == "json" ? OutputFormat::Json
+                         : format == "csv"        ? OutputFormat::Csv
+                                                  : OutputFormat::Text;
+        if (options.watch && wait->count() == 0) {
+            options.waitMs = std::min(protocol::kListeningPeriodMs, options.everySeconds * 1000);
+        }
     } catch (const CLI::CallForHelp&) {
         command.kind = TwinCommand::Kind::PrintOutput;
         command.text = app.help();

@@ -7,15 +7,26 @@
 
 namespace zorvik {
 
-// How the command-line program lists what it finds.
+enum class OutputFormat { Text, Json, Csv };
+
+// How the command-line program discovers and lists what it finds.
 struct TwinOptions {
     std::int32_t waitMs = protocol::kListeningPeriodMs;
-    bool json = false;    // one JSON object per answer (JSON Lines)
+    OutputFormat format = OutputFormat::Text;
     bool unique = false;  // each address once, at its first answer
     std::string interface;        // the probe leaves by this one (name or address)
     bool allInterfaces = false;   // one probe by every multicast-capable interface
     bool verbose = false;         // says on standard error which interfaces were probed
+    std::int32_t probes = 1;      // per discovery, kProbeSpacingMs apart; the wait counts from the last
+    bool details = false;         // one row per device, with what the system knows of it, when the wait ends
+    bool count = false;           // only the number of devices
+    bool quiet = false;           // no results, hints or notes: the exit status tells
+    bool watch = false;           // a round every everySeconds until stopped, printing the changes
+    std::int32_t everySeconds = 10;
+    std::int32_t missingRounds = 2;  // missed in a row before a device counts as gone
 };
+
+inline constexpr std::int32_t kProbeSpacingMs = 200;
 
 // What the command line asks for: a discovery, or a text to print and a status
 // (help and version on standard output, a usage error on standard error).

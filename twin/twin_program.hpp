@@ -3,11 +3,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <string>
 
 #include "arrival_queue.hpp"
 #include "console_results.hpp"
+#include "device_tally.hpp"
+#include "device_watch.hpp"
 #include "event_dispatch.hpp"
 #include "form1.hpp"
 #include "timer_control.hpp"
@@ -23,12 +24,21 @@ struct TwinConsole {
     std::function<void(int status)> leaveEventLoop;
     std::string_view newline = "\n";                   // the platform's line end in text output
     std::string_view dropHelp;                         // where the receive buffer is explained
+    // Whether a person reads standard error, and where they read about firewalls.
+    bool errorIsTerminal = false;
+    std::string_view readMore = "Firewall in the README";
+    // Has `stop` called through the event loop once the user asks the program
+    // to stop (SIGINT or SIGTERM, Ctrl+C); asked only by a watch.
+    std::function<void(std::function<void()> stop)> onStopRequest;
 };
 
 // The command-line program on either platform, short of its entry point: the
-// window's logic with console controls, one discovery, then the end. It lists
-// every answer that arrives within the listening period and then ends with
-// status 0 if there was any, 1 if none, 2 on a failure.
+// window's logic with console controls. It presses Discover once per probe
+// (--probes of them, 200 ms apart) and listens for the wait after the last.
+// Alone, it lists every answer that arrives, or what --details or --count ask
+// for when the wait ends, and then ends with status 0 if any device answered,
+// 1 if none, 2 on a failure. Watching, it does so every round and prints only
+// the devices that appeared or are gone, until it is stopped, with status 0.
 class TwinProgram {
 public:
     struct Parts {
@@ -39,33 +49,45 @@ public:
     TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
                 EventDispatch::Reporter report);
 
-    // Loads the form and sends the probe; false if the program has ended already.
+    // Loads the form and sends the first probe; false if the program has ended already.
     bool start();
-    // The listening period is over: lists what has arrived by now, then ends.
+    // The timer's period is over: the next probe, the end of the wait, or the next round.
     void periodOver();
 
     int status() const noexcept { return status_; }
 
 private:
+    enum class Phase { Probing, Listening, BetweenRounds };
     struct Arrival {
         std::int32_t bytes = 0;
         std::uint16_t port = 0;
         std::int64_t ms = 0;
     };
 
+    void startRound();
+    void sendProbe();
+    void endRound();
+    void finish();
     void format(std::string_view line, std::string& out);
+    std::string summary();
+    void note(const std::string& text);
+    bool tallies() const noexcept { return options_.unique || options_.details || options_.count; }
 
     TwinOptions options_;
     Parts parts_;
-    std::string_view newline_;
+    TwinConsole console_;
     int status_ = kFailureStatus;
     ConsoleButton cmdDiscover_;
     ConsoleResults txtResults_;
     EventDispatch dispatch_;
     Form1 form_;
-    std::chrono::steady_clock::time_point probeSent_;
+    Phase phase_ = Phase::Probing;
+    std::int32_t probesSent_ = 0;
+    std::chrono::steady_clock::time_point roundStart_;
     Arrival current_;
-    std::set<std::string, std::less<>> listed_;
+    DeviceTally tally_;
+    DeviceWatch watch_;
+    bool capNoted_ = false;
 };
 
 }  // namespace zorvik

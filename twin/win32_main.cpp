@@ -2,10 +2,12 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console_output.hpp"
 #include "receive_buffer_option.hpp"
+#include "stop_request.hpp"
 #include "twin_main.hpp"
 #include "wide_text.hpp"
 #include "win32_controls.hpp"
@@ -29,9 +31,13 @@ int wmain(int argc, wchar_t** argv) {
         printError("zorvik-discover: error " + std::to_string(ERROR_INVALID_HANDLE) + ": standard output is closed\r\n");
         return kFailureStatus;
     }
+    DWORD mode = 0;
+    const HANDLE error = standardHandle(STD_ERROR_HANDLE);
+    const bool errorIsConsole = error != nullptr && GetConsoleMode(error, &mode);
     std::vector<std::string> args;
     std::vector<const char*> pointers;
-    for (int i = 0; i < argc; ++i) args.push_back(narrow(argv[i]));
+    // "/?" asks for help, as it does of any Windows command.
+    for (int i = 0; i < argc; ++i) args.push_back(i > 0 && std::wstring_view(argv[i]) == L"/?" ? "--help" : narrow(argv[i]));
     for (const auto& arg : args) pointers.push_back(arg.c_str());
     return runTwin<WinsockEndpoint, Win32Timer, ReceiveBufferOption>(
         argc, pointers.data(),
@@ -40,5 +46,8 @@ int wmain(int argc, wchar_t** argv) {
          .runEventLoop = [] { runMessageLoop(nullptr); },
          .leaveEventLoop = [](int status) { PostQuitMessage(status); },
          .newline = "\r\n",
-         .dropHelp = "see \"Receive buffer\" in the README"});
+         .dropHelp = "see \"Receive buffer\" in the README",
+         .errorIsTerminal = errorIsConsole,
+         .readMore = "\"Windows Defender Firewall\" in README.md beside the program",
+         .onStopRequest = onStopRequest});
 }

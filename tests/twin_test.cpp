@@ -1,0 +1,130 @@
+// The twin's own parts without a network: its options, its records and its
+// watch, whose clock is a seam so that 1,000 rounds take no real time.
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+
+#include "destination.hpp"
+#include "device_watch.hpp"
+#include "record_format.hpp"
+#include "twin_options.hpp"
+
+#ifdef __SANITIZE_ADDRESS__
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();  // GCC ships no header for it
+#endif
+
+namespace zorvik {
+namespace {
+
+using std::chrono::seconds;
+
+std::size_t heapInUse() {
+#ifdef __SANITIZE_ADDRESS__
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+TwinCommand parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "zorvik-discover");
+    return parseTwinCommand(static_cast<int>(args.size()), args.data());
+}
+
+// ---- Options ----
+
+TEST(TwinOptionsTest, parseValues_plainDecimalInRangeTaken_elseUsageSayingWhy) {
+    struct Case { std::vector<const char*> args; const char* error; };
+    for (const auto& [args, error] : std::initializer_list<Case>{
+             {{"-w", "010"}, ""}, {{"-w", "abc"}, "--wait: 'abc' is not a number"}, {{"-w", " 5"}, "' 5' is not a number"},
+             {{"-w", "0x10"}, "'0x10' is not a number"}, {{"-w", "-1"}, "'-1' is not a number"},
+             {{"-w", "99999999999999999999"}, "out of range; give 1 to 3600000 milliseconds"},
+             {{"-i", ""}, "--interface: the value is empty"}, {{"--watch", "--every", "0"}, "--every: 0 is out of range"},
+             {{"--watch", "--every", "3601"}, "3601 is out of range"}, {{"--probes", "11"}, "--probes: 11 is out of range"},
+             {{"--watch", "--missing", "0"}, "--missing: 0 is out of range"}, {{"--every", "5"}, "--every requires --watch"},
+             {{"--count", "--watch"}, "excludes"}, {{"--details", "--watch"}, "excludes"},
+             {{"--format", "xml"}, "--format: xml is not one of text, json, csv"},
+             {{"-j", "--format", "csv"}, "csv disagrees with --json"}, {{"-j", "--format", "json"}, ""}}) {
+        const auto command = parse(args);
+        const bool refused = command.kind == TwinCommand::Kind::PrintError;
+        EXPECT_TRUE(*error ? refused && command.status == kFailureStatus && command.text.find(error) != std::string::npos
+                           : !refused) << args[0] << ' ' << args[1] << ": " << command.text;
+    }
+    EXPECT_EQ(parse({"-w", "010"}).options.waitMs, 10);  // never octal
+}
+
+TEST(TwinOptionsTest, parseWatchAndHelp_waitDefaultsToTheLesserOf5sAndTheRound_helpWithoutCli11Notes) {
+    EXPECT_EQ(parse({"--watch", "--every", "2"}).options.waitMs, 2000);
+    EXPECT_EQ(parse({"--watch"}).options.waitMs, 5000);
+    const auto watch = parse({"--watch", "--every", "60", "-w", "300", "--missing", "3", "--format", "csv"}).options;
+    EXPECT_TRUE(watch.waitMs == 300 && watch.everySeconds == 60 && watch.missingRounds == 3 &&
+                watch.format == OutputFormat::Csv);
+    const auto help = parse({"--help"}).text;
+    EXPECT_TRUE(help.find("Excludes") == std::string::npos && help.find("Needs") == std::string::npos &&
+                help.find("--watch") != std::string::npos) << help;
+}
+
+// ---- Records ----
+
+TEST(RecordFormatTest, appendRecord_awkwardText_rfc4180CsvAndEscapedJson_textTableAligned) {
+    const Field fields[] = {{"name", "a,\"b\"\r\nc"}, {"maker", "Back\\slash \x01"}, {"answers", "2", true}};
+    std::string csv, json;
+    appendRecord(csv, OutputFormat::Csv, fields, "\n");
+    appendRecord(json, OutputFormat::Json, fields, "\n");
+    EXPECT_EQ(csv, "\"a,\"\"b\"\"\r\nc\",Back\\slash \x01,2\r\n");
+    EXPECT_EQ(json, R"({"name":"a,\"b\"\u000d\u000ac","maker":"Back\\slash \u0001","answers":2})" "\n");
+    const std::string_view names[] = {"address", "mac", "answers"};
+    EXPECT_EQ(csvHeader(names), "address,mac,answers\r\n");
+    EXPECT_EQ(alignedTable(names, {{"10.5.0.21", "", "1"}, {"10.5.0.3", "00:22:72:00:00:01", "12"}}, "\r\n"),
+              "ADDRESS    MAC                ANSWERS\r\n10.5.0.21                     1\r\n"
+              "10.5.0.3   00:22:72:00:00:01  12\r\n");
+}
+
+TEST(RecordFormatTest, utcTimestamp_anyInstant_isoSecondsInUtc) {
+    using std::chrono::sys_days, std::chrono::year;
+    EXPECT_EQ(utcTimestamp(sys_days{year{2026} / 12 / 7} + seconds(16 * 3600 + 40 * 60 + 1) + std::chrono::milliseconds(999)),
+              "2026-12-07T16:40:01Z");
+    EXPECT_EQ(utcTimestamp(sys_days{year{2028} / 2 / 29} - seconds(1)), "2028-02-28T23:59:59Z");
+    EXPECT_EQ(utcTimestamp({}), "1970-01-01T00:00:00Z");
+}
+
+// ---- The watch ----
+
+TEST(DeviceWatchTest, thousandRoundsOnAClockSeam_goneAfterMissedRoundsAppearedOnReturn_spoofedFloodCappedMemoryFlat) {
+    std::chrono::sys_seconds now = std::chrono::sys_days{std::chrono::year{2026} / 12 / 7} + std::chrono::hours(16);
+    DeviceWatch watch(20, [&] { return now; }, 4096);
+    const auto address = [](std::uint32_t n) { return *parseDottedAddress("10." + std::to_string(n >> 16 & 255) + '.' +
+                                                  std::to_string(n >> 8 & 255) + '.' + std::to_string(n & 255)); };
+    std::uint32_t spoofed = 1 << 20;  // each round 300 addresses never heard again: 6,000 in 20 rounds
+    std::size_t heapAtRound100 = 0, mostPresent = 0;
+    std::vector<std::string> seen;  // the real devices' events (10.0.0.N), and any event at the wrong time
+    for (int round = 1; round <= 1000; ++round) {
+        for (std::uint32_t device = 1; device <= 10; ++device) {
+            if (device != 2 || round < 400 || round > 430) watch.answered(address(device));  // 2 is off 31 rounds
+        }
+        for (int i = 0; i < 300; ++i) watch.answered(address(spoofed++));
+        now += seconds(10);
+        for (const auto& event : watch.endRound()) {
+            const auto kind = event.kind == WatchEvent::Kind::Gone ? " gone " : " appeared ";
+            if (event.time != now) seen.push_back("wrong time in round " + std::to_string(round));
+            if (dottedAddress(event.address).starts_with("10.0.0."))
+                seen.push_back(std::to_string(round) + kind + dottedAddress(event.address));
+        }
+        mostPresent = std::max(mostPresent, watch.present());
+        if (round == 100) heapAtRound100 = heapInUse();
+    }
+    std::vector<std::string> expected;
+    for (int device = 1; device <= 10; ++device) expected.push_back("1 appeared 10.0.0." + std::to_string(device));
+    expected.insert(expected.end(), {"419 gone 10.0.0.2", "431 appeared 10.0.0.2"});
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(watch.overflowed() && mostPresent == 4096) << mostPresent;
+    EXPECT_LT(heapInUse(), heapAtRound100 + (64 << 10)) << heapAtRound100;
+    DeviceWatch flooded(2, [&] { return now; });  // by default, 65,536
+    for (std::uint32_t i = 0; i <= kMaxDevices; ++i) flooded.answered(address(i));
+    EXPECT_TRUE(flooded.endRound().size() == kMaxDevices && flooded.overflowed());
+}
+
+}  // namespace
+}  // namespace zorvik

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+namespace zorvik {
+
+// Addresses can be spoofed, so every table of devices the twin keeps has a cap.
+inline constexpr std::size_t kMaxDevices = 65'536;
+
+// The devices of one discovery, in the order of their first answers, each
+// with its count of answers. Past the cap, new devices are not counted.
+class DeviceTally {
+public:
+    struct Device {
+        std::uint32_t address = 0;  // IPv4, network byte order
+        std::uint64_t answers = 0;
+    };
+
+    // Counts an answer from `address`: its device's answers so far, 1 for a
+    // new one, or 0 for a new one past the cap.
+    std::uint64_t add(std::uint32_t address);
+
+    const std::vector<Device>& devices() const noexcept { return devices_; }
+    // Whether a device went uncounted for the cap.
+    bool overflowed() const noexcept { return overflowed_; }
+
+private:
+    std::vector<Device> devices_;
+    std::unordered_map<std::uint32_t, std::size_t> index_;
+    bool overflowed_ = false;
+};
+
+}  // namespace zorvik

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+#include "device_tally.hpp"
+
+namespace zorvik {
+
+struct WatchEvent {
+    enum class Kind { Appeared, Gone };
+    Kind kind;
+    std::uint32_t address;  // IPv4, network byte order
+    std::chrono::system_clock::time_point time;
+};
+
+// What a watch remembers from round to round: the devices now present, each
+// with the rounds it has missed in a row. A device counted gone is forgotten,
+// so its next answer makes it appear again, and a spoofed address costs a
+// place only until it is gone. At most maxDevices are present at once; an
+// answer from a new device past that is ignored. So memory stays flat however
+// long the watch and however many addresses answer.
+class DeviceWatch {
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    DeviceWatch(std::int32_t missingRounds, Clock clock, std::size_t maxDevices = kMaxDevices);
+
+    // An answer from `address` in the current round.
+    void answered(std::uint32_t address);
+    // Ends the round, stamped by the clock: the devices that appeared, then
+    // those now gone, each in address order.
+    std::vector<WatchEvent> endRound();
+
+    std::size_t present() const noexcept { return devices_.size(); }
+    // Whether an answer was ignored for the cap.
+    bool overflowed() const noexcept { return overflowed_; }
+
+private:
+    struct State {
+        std::int32_t missed = 0;
+        bool answered = false;
+        bool announced = false;
+    };
+
+    std::int32_t missingRounds_;
+    Clock clock_;
+    std::size_t maxDevices_;
+    std::unordered_map<std::uint32_t, State> devices_;
+    bool overflowed_ = false;
+};
+
+}  // namespace zorvik
