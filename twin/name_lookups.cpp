@@ -47,7 +47,9 @@ NameLookups::NameLookups(std::vector<std::uint32_t> addresses, Lookup lookUp, st
         }
     } catch (const std::system_error&) {
         // Those started take on the rest; with none, there is nothing to wait for.
-        shared_->givenUp = started == 0;
+        if (started == 0) {
+            shared_->givenUp = true;
+        }
     }
 }
 
@@ -58,7 +60,8 @@ NameLookups::~NameLookups() {
 
 std::vector<std::string> NameLookups::takeBy(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(shared_->mutex);
-    shared_->allBack.wait_until(lock, deadline, [&] { return shared_->givenUp || shared_->done == shared_->addresses.size(); });
+    shared_->allBack.wait_until(lock, deadline,
+                                [&] { return shared_->givenUp || shared_->done == shared_->addresses.size(); });
     shared_->givenUp = true;
     return shared_->names;
 }

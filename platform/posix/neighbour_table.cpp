@@ -16,15 +16,16 @@ namespace {
 constexpr std::size_t aligned(std::size_t length) { return (length + 3) & ~std::size_t{3}; }
 
 // One entry of the dump, if it holds an IPv4 address with a 6-byte link address.
+// The kernel gives a link address only while the entry's is valid, not while
+// it is incomplete or failed.
 bool parseNeighbour(const unsigned char* message, std::size_t length, Neighbour& found) {
     ndmsg header;
     if (length < sizeof header) {
         return false;
     }
     std::memcpy(&header, message, sizeof header);
-    constexpr auto learnt = NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE | NUD_PROBE | NUD_STALE | NUD_DELAY;
-    if (header.ndm_family != AF_INET || (header.ndm_state & learnt) == 0) {
-        return false;  // incomplete or failed: no MAC
+    if (header.ndm_family != AF_INET) {
+        return false;
     }
     bool address = false, mac = false;
     for (std::size_t at = aligned(sizeof header); at + sizeof(rtattr) <= length;) {
