@@ -53,7 +53,7 @@ TEST(InstalledMakersTest, makerOf_registeredBlocks_theirMakers) {
     const MakerTable installed = installedMakers();
     EXPECT_EQ(installed.makerOf(0x002272000001), "American Micro-Fuel Device Corp.");  // MA-L
     EXPECT_EQ(installed.makerOf(0x208593B00001), "IOG Products LLC");                  // MA-M
-    EXPECT_EQ(installed.makerOf(0x70B3D5F2F022), "TELEPLATFORMS");                     // MA-S
+    EXPECT_EQ(installed.makerOf(0x70B3D5F3E022), "ООО \"РОНЕКС\"");  // MA-S, quoted, in UTF-8
     EXPECT_EQ(installed.makerOf(0x0050C27D5001), "DEUTA-WERKE GmbH");                  // IAB
 }
 

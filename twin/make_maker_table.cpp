@@ -60,14 +60,19 @@ int main(int argc, char** argv) {
     writeBlocks(out, "kSmall", table.small);
     writeBlocks(out, "kMedium", table.medium);
     writeBlocks(out, "kLarge", table.large);
-    out << "constexpr std::string_view kNames[] = {\n";
-    for (const std::string_view name : table.names) {
-        out << "    ";
-        writeString(out, name);
-        out << ",\n";
+    // One literal, written a name a line.
+    out << "constexpr char kNameText[] =";
+    for (std::size_t i = 0; i + 1 < table.nameStarts.size(); ++i) {
+        out << "\n    ";
+        writeString(out, table.nameText.substr(table.nameStarts[i], table.nameStarts[i + 1] - table.nameStarts[i]));
     }
-    out << "};\n\n}  // namespace\n\n"
-        << "MakerTable installedMakers() { return {kSmall, kMedium, kLarge, kNames}; }\n\n}  // namespace zorvik\n";
+    out << ";\nconstexpr std::uint32_t kNameStarts[] = {";
+    for (std::size_t i = 0; i < table.nameStarts.size(); ++i) {
+        out << (i % 10 == 0 ? "\n   " : "") << ' ' << table.nameStarts[i] << "u,";
+    }
+    out << "\n};\n\n}  // namespace\n\nMakerTable installedMakers() {\n"
+        << "    return {kSmall, kMedium, kLarge, {kNameText, sizeof kNameText - 1}, kNameStarts};\n}\n\n"
+        << "}  // namespace zorvik\n";
     out.close();
     if (!out) {
         std::cerr << "make_maker_table: cannot write " << argv[1] << '\n';

@@ -36,8 +36,13 @@ std::string_view MakerTable::makerOf(std::uint64_t mac) const {
     for (const auto& [blocks, bits] : {std::pair{small, 36}, {medium, 28}, {large, 24}}) {
         const std::uint64_t prefix = mac >> (48 - bits);
         const auto entry = std::lower_bound(blocks.begin(), blocks.end(), prefix << kNameBits);
-        if (entry != blocks.end() && *entry >> kNameBits == prefix && (*entry & kNameMask) < names.size()) {
-            return names[*entry & kNameMask];
+        if (entry != blocks.end() && *entry >> kNameBits == prefix) {
+            const std::size_t name = *entry & kNameMask;
+            if (name + 1 >= nameStarts.size() || nameStarts[name] > nameStarts[name + 1] ||
+                nameStarts[name + 1] > nameText.size()) {
+                return {};  // a table that does not hold together names no one
+            }
+            return nameText.substr(nameStarts[name], nameStarts[name + 1] - nameStarts[name]);
         }
     }
     return {};
@@ -57,7 +62,7 @@ void MakerRegistry::addCsv(std::string_view text) {
         const auto [end, error] = std::from_chars(hex.data(), hex.data() + hex.size(), prefix, 16);
         // Skips the header, and any line that names no block.
         if (blocks != nullptr && error == std::errc{} && end == hex.data() + hex.size() && !name.empty() &&
-            names_.size() <= kNameMask) {
+            indexOf_.size() < kNameMask) {
             blocks->push_back(prefix << MakerTable::kNameBits | nameIndex(name));
         }
     }
@@ -77,13 +82,13 @@ bool MakerRegistry::addCsvFile(const std::string& path) {
 }
 
 std::uint32_t MakerRegistry::nameIndex(std::string_view name) {
-    if (const auto known = indexOf_.find(name); known != indexOf_.end()) {
-        return known->second;
+    const auto next = static_cast<std::uint32_t>(nameStarts_.size() - 1);
+    const auto [known, added] = indexOf_.try_emplace(std::string(name), next);
+    if (added) {
+        nameText_ += name;
+        nameStarts_.push_back(static_cast<std::uint32_t>(nameText_.size()));
     }
-    const auto index = static_cast<std::uint32_t>(names_.size());
-    names_.push_back(nameText_.emplace_back(name));
-    indexOf_.emplace(names_.back(), index);
-    return index;
+    return known->second;
 }
 
 }  // namespace zorvik

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,7 +16,8 @@ struct MakerTable {
     std::span<const std::uint64_t> small;   // MA-S and the old IAB blocks: 36-bit prefixes
     std::span<const std::uint64_t> medium;  // MA-M: 28 bits
     std::span<const std::uint64_t> large;   // MA-L: 24 bits
-    std::span<const std::string_view> names;
+    std::string_view nameText;                  // the makers' names, one after another
+    std::span<const std::uint32_t> nameStarts;  // where each starts in nameText, then where the last ends
 
     // The maker of the block holding the 48-bit `mac`, by the longest match; empty if none.
     std::string_view makerOf(std::uint64_t mac) const;
@@ -26,27 +26,20 @@ struct MakerTable {
 // A MakerTable read from the registries' CSV files (oui.csv, mam.csv, oui36.csv, iab.csv).
 class MakerRegistry {
 public:
-    MakerRegistry() = default;
-    // Moves keep the views of the names valid; copies would not.
-    MakerRegistry(MakerRegistry&&) = default;
-    MakerRegistry& operator=(MakerRegistry&&) = default;
-    MakerRegistry(const MakerRegistry&) = delete;
-    MakerRegistry& operator=(const MakerRegistry&) = delete;
-
     // Adds the blocks of one registry file; a block already known keeps its maker.
     void addCsv(std::string_view text);
     // The same from a file; false, adding nothing, when it cannot be read.
     bool addCsvFile(const std::string& path);
 
-    MakerTable table() const { return {small_, medium_, large_, names_}; }
+    MakerTable table() const { return {small_, medium_, large_, nameText_, nameStarts_}; }
 
 private:
     std::uint32_t nameIndex(std::string_view name);
 
     std::vector<std::uint64_t> small_, medium_, large_;
-    std::deque<std::string> nameText_;  // a deque, so that the views below stay valid as it grows
-    std::vector<std::string_view> names_;
-    std::unordered_map<std::string_view, std::uint32_t> indexOf_;
+    std::string nameText_;
+    std::vector<std::uint32_t> nameStarts_{0};
+    std::unordered_map<std::string, std::uint32_t> indexOf_;
 };
 
 }  // namespace zorvik
