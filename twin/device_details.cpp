@@ -1,10 +1,63 @@
 #include "device_details.hpp"
 
+#include <array>
+#include <unordered_map>
+
+#include "installed_makers.hpp"
+#include "name_lookups.hpp"
+#include "neighbours.hpp"
+
 namespace zorvik {
 
-// Knows nothing yet: the neighbour table, the makers and the names come later.
-std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addresses, std::chrono::milliseconds) {
-    return std::vector<DeviceDetails>(addresses.size());
+namespace {
+
+std::string macText(const std::array<std::uint8_t, 6>& mac) {
+    constexpr std::string_view digits = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t octet : mac) {
+        if (!text.empty()) {
+            text += ':';
+        }
+        text += digits[octet >> 4];
+        text += digits[octet & 0xf];
+    }
+    return text;
+}
+
+std::string makerOf(const std::array<std::uint8_t, 6>& mac, const MakerTable& makers) {
+    if ((mac[0] & 0x02) != 0) {
+        return std::string(kLocallyAdministered);
+    }
+    std::uint64_t value = 0;
+    for (const std::uint8_t octet : mac) {
+        value = value << 8 | octet;
+    }
+    return std::string(makers.makerOf(value));
+}
+
+}  // namespace
+
+std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addresses,
+                                         std::chrono::milliseconds nameBudget) {
+    const auto deadline = std::chrono::steady_clock::now() + nameBudget;
+    // The names first, as they take longest; the rest is read meanwhile.
+    NameLookups names(addresses, hostNameOf);
+    std::unordered_map<std::uint32_t, std::array<std::uint8_t, 6>> macs;
+    for (const Neighbour& n : readNeighbourTable()) {
+        macs.emplace(n.address, n.mac);  // an address on two links keeps the first
+    }
+    std::vector<DeviceDetails> details(addresses.size());
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (const auto known = macs.find(addresses[i]); known != macs.end()) {
+            details[i].mac = macText(known->second);
+            details[i].maker = makerOf(known->second, installedMakers());
+        }
+    }
+    std::vector<std::string> found = names.takeBy(deadline);
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        details[i].name = std::move(found[i]);
+    }
+    return details;
 }
 
 }  // namespace zorvik
