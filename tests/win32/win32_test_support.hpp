@@ -5,7 +5,9 @@
 #include <ws2tcpip.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <optional>
 #include <string>
 
@@ -30,6 +32,22 @@ inline bool pumpUntil(const std::function<bool()>& condition,
 }
 
 inline void pumpFor(std::chrono::milliseconds period) { pumpUntil([] { return false; }, period); }
+
+// What the kernel under Wine dropped on the UDP socket at `port` for want of
+// buffer room: the drops column of the namespace's /proc/net/udp.
+inline unsigned long kernelDrops(std::uint16_t port) {
+    std::ifstream table("Z:\\proc\\net\\udp");
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string slot, local, field;
+        fields >> slot >> local;
+        const auto colon = local.find(':');  // ADDRESS:PORT in hex; the heading has none
+        if (colon == std::string::npos || std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
+        while (fields >> field) {}
+        return std::stoul(field);
+    }
+    return 0;
+}
 
 // A device stand-in on loopback: a UDP socket bound to `address` and `port`, or,
 // given a group address, a member of the group on loopback at that port. Wine
