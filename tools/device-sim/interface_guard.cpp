@@ -76,7 +76,7 @@ bool inPrivateNetworkNamespace() {
         ifinfomsg link;
     } request{};
     request.header = {sizeof request, RTM_GETLINK, NLM_F_REQUEST | NLM_F_DUMP, 1, 0};
-    request.link.ifi_family = AF_UNSPEC;
+    request.link.ifi_family = 0;  // links of every address family
     if (::send(netlink.get(), &request, sizeof request, 0) != static_cast<ssize_t>(sizeof request)) return false;
     std::vector<char> buffer(1 << 16);
     for (;;) {

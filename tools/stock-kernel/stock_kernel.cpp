@@ -18,6 +18,15 @@ int fromEnvironment(const char* name, int fallback) {
     return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
 }
 
+// recvmmsg's time-out parameter, of the type the C library declares it with.
+template <typename>
+struct FifthParameter;
+template <typename R, typename A, typename B, typename C, typename D, typename E>
+struct FifthParameter<R(A, B, C, D, E)> {
+    using type = E;
+};
+using ReceiveTimeout = FifthParameter<decltype(::recvmmsg)>::type;
+
 template <typename Function>
 Function next(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
@@ -45,8 +54,8 @@ int setsockopt(int fd, int level, int name, const void* value, socklen_t length)
     return real(fd, level, name, value, length);
 }
 
-int recvmmsg(int fd, mmsghdr* messages, unsigned count, int flags, timespec* timeout) {
-    static const auto real = next<int (*)(int, mmsghdr*, unsigned, int, timespec*)>("recvmmsg");
+int recvmmsg(int fd, mmsghdr* messages, unsigned count, int flags, ReceiveTimeout timeout) {
+    static const auto real = next<decltype(&::recvmmsg)>("recvmmsg");
     return receiveFails() ? -1 : real(fd, messages, count, flags, timeout);
 }
 
