@@ -1,6 +1,8 @@
 // zorvik-bench-window MODE N: the desktop window under a burst of answers,
 // offscreen, and the floors it is measured against.
-//   window N   press Discover; time from the first line listed to the N-th
+//   window N   press Discover; time from the first line listed to the N-th,
+//              CPU from the press, and the longest gap between two additions
+//              of lines while answers waited
 //   widget N   the floor: N lines inserted at the end of a bare text widget of
 //              the same size, in slices with the event loop between, the view
 //              kept on the newest line after each slice, as the window does
@@ -12,11 +14,15 @@
 //              the flood's end, and seconds from its end to the last line listed
 //              and to the CPU going idle
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -89,6 +95,61 @@ struct ListingClock {
     QTimer idle;
 };
 
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return cpuMilliseconds(usage) / 1000.0;
+}
+
+// The longest gap between two additions of lines while answers were waiting:
+// taken in by the program and not yet listed (a preloaded counter keeps how many
+// it took in, in the file ZORVIK_BENCH_RECEIVED), or queued in the kernel.
+class GrowthWatch {
+public:
+    GrowthWatch(QPlainTextEdit& edit, int socket) : socket_(socket) {
+        if (const char* path = std::getenv("ZORVIK_BENCH_RECEIVED")) {
+            counter_ = open(path, O_RDONLY | O_CLOEXEC);
+        }
+        QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [this](int blocks) {
+            const long lines = blocks - 1;  // every line ends in a line break
+            if (lines <= lines_) return;
+            const auto now = Clock::now();
+            if (waiting_) longest_ = std::max(longest_, millisecondsBetween(last_, now));
+            last_ = now;
+            lines_ = lines;
+            waiting_ = received() > lines || kernelQueueHolds();
+        });
+    }
+    ~GrowthWatch() {
+        if (counter_ >= 0) close(counter_);
+    }
+    GrowthWatch(const GrowthWatch&) = delete;
+    GrowthWatch& operator=(const GrowthWatch&) = delete;
+
+    // A wait that had not ended when the listing was given up counts until now.
+    double longestGap(long n) const {
+        return waiting_ && lines_ < n ? std::max(longest_, millisecondsBetween(last_, Clock::now())) : longest_;
+    }
+    // Datagrams the program has taken in, -1 without the counter.
+    std::int64_t received() const {
+        std::int64_t count = -1;
+        return counter_ >= 0 && pread(counter_, &count, sizeof count, 0) == sizeof count ? count : -1;
+    }
+
+private:
+    bool kernelQueueHolds() const {
+        int next = 0;  // the size of the next datagram; answers are never empty
+        return ioctl(socket_, FIONREAD, &next) == 0 && next > 0;
+    }
+
+    int socket_;
+    int counter_ = -1;
+    long lines_ = 0;
+    bool waiting_ = false;
+    Clock::time_point last_{};
+    double longest_ = 0;
+};
+
 int runWindow(long n, bool pressExit) {
     std::optional<Clock::time_point> exitPosted;
     std::optional<Clock::time_point> ended;
@@ -100,8 +161,15 @@ int runWindow(long n, bool pressExit) {
     MainWindow& window = program.window();
     PaintCounter paints(*window.txtResults.viewport());
     ListingClock clock(window.txtResults, n);
+    const int socket = program.endpoint().SocketHandle();
+    GrowthWatch growth(window.txtResults, socket);
     const long before = residentKiB();
+    const double cpuBefore = cpuSeconds();
     window.cmdDiscover.click();
+    // A probe that met no simulator is answered by none: give up rather than wait for ever.
+    QTimer::singleShot(std::chrono::seconds(30), [&clock] {
+        if (!clock.first) QCoreApplication::exit(0);
+    });
 
     QTimer exitPress;
     if (pressExit) {
@@ -131,7 +199,10 @@ int runWindow(long n, bool pressExit) {
     report("listed=" + std::to_string(clock.lines) + " lost=" + std::to_string(n - clock.lines) +
            " ms=" + std::to_string(ms) + " peak_kib=" + std::to_string(peakResidentKiB()) +
            " grown_kib=" + std::to_string(residentKiB() - before) +
-           " paints_per_s=" + std::to_string(ms > 0 ? static_cast<double>(paints.paints) * 1000.0 / ms : 0.0));
+           " paints_per_s=" + std::to_string(ms > 0 ? static_cast<double>(paints.paints) * 1000.0 / ms : 0.0) +
+           " cpu_ms=" + std::to_string((cpuSeconds() - cpuBefore) * 1000.0) +
+           " max_gap_ms=" + std::to_string(growth.longestGap(n)) + " received=" + std::to_string(growth.received()) +
+           " rcvbuf=" + std::to_string(grantedReceiveBuffer(socket)));
     return 0;
 }
 
@@ -229,13 +300,6 @@ int runAnswerCost(long lines) {
     QCoreApplication::processEvents();
     report("us_per_answer=" + std::to_string(measureAnswers(form, txtResults)));
     return 0;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 int runFlood(long seconds) {
