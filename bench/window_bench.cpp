@@ -38,6 +38,7 @@
 #include <QTimer>
 
 #include "form1.hpp"
+#include "growth_watch.hpp"
 #include "measure.hpp"
 #include "protocol.hpp"
 #include "qt_controls.hpp"
@@ -101,54 +102,32 @@ double cpuSeconds() {
     return cpuMilliseconds(usage) / 1000.0;
 }
 
-// The longest gap between two additions of lines while answers were waiting:
-// taken in by the program and not yet listed (a preloaded counter keeps how many
-// it took in, in the file ZORVIK_BENCH_RECEIVED), or queued in the kernel.
-class GrowthWatch {
+// How many datagrams the program has taken in, as a preloaded counter keeps
+// them in the file ZORVIK_BENCH_RECEIVED; -1 without it.
+class ReceivedCount {
 public:
-    GrowthWatch(QPlainTextEdit& edit, int socket) : socket_(socket) {
-        if (const char* path = std::getenv("ZORVIK_BENCH_RECEIVED")) {
-            counter_ = open(path, O_RDONLY | O_CLOEXEC);
-        }
-        QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [this](int blocks) {
-            const long lines = blocks - 1;  // every line ends in a line break
-            if (lines <= lines_) return;
-            const auto now = Clock::now();
-            if (waiting_) longest_ = std::max(longest_, millisecondsBetween(last_, now));
-            last_ = now;
-            lines_ = lines;
-            waiting_ = received() > lines || kernelQueueHolds();
-        });
+    ReceivedCount() {
+        if (const char* path = std::getenv("ZORVIK_BENCH_RECEIVED")) file_ = open(path, O_RDONLY | O_CLOEXEC);
     }
-    ~GrowthWatch() {
-        if (counter_ >= 0) close(counter_);
+    ~ReceivedCount() {
+        if (file_ >= 0) close(file_);
     }
-    GrowthWatch(const GrowthWatch&) = delete;
-    GrowthWatch& operator=(const GrowthWatch&) = delete;
+    ReceivedCount(const ReceivedCount&) = delete;
+    ReceivedCount& operator=(const ReceivedCount&) = delete;
 
-    // A wait that had not ended when the listing was given up counts until now.
-    double longestGap(long n) const {
-        return waiting_ && lines_ < n ? std::max(longest_, millisecondsBetween(last_, Clock::now())) : longest_;
-    }
-    // Datagrams the program has taken in, -1 without the counter.
-    std::int64_t received() const {
+    std::int64_t now() const {
         std::int64_t count = -1;
-        return counter_ >= 0 && pread(counter_, &count, sizeof count, 0) == sizeof count ? count : -1;
+        return file_ >= 0 && pread(file_, &count, sizeof count, 0) == sizeof count ? count : -1;
     }
 
 private:
-    bool kernelQueueHolds() const {
-        int next = 0;  // the size of the next datagram; answers are never empty
-        return ioctl(socket_, FIONREAD, &next) == 0 && next > 0;
-    }
-
-    int socket_;
-    int counter_ = -1;
-    long lines_ = 0;
-    bool waiting_ = false;
-    Clock::time_point last_{};
-    double longest_ = 0;
+    int file_ = -1;
 };
+
+bool kernelQueueHolds(int socket) {
+    int next = 0;  // the size of the next datagram; answers are never empty
+    return ioctl(socket, FIONREAD, &next) == 0 && next > 0;
+}
 
 int runWindow(long n, bool pressExit) {
     std::optional<Clock::time_point> exitPosted;
@@ -162,7 +141,10 @@ int runWindow(long n, bool pressExit) {
     PaintCounter paints(*window.txtResults.viewport());
     ListingClock clock(window.txtResults, n);
     const int socket = program.endpoint().SocketHandle();
-    GrowthWatch growth(window.txtResults, socket);
+    const ReceivedCount received;
+    GrowthWatch growth([&](long listed) { return received.now() > listed || kernelQueueHolds(socket); });
+    QObject::connect(window.txtResults.document(), &QTextDocument::blockCountChanged,
+                     [&growth](int blocks) { growth.listed(blocks - 1); });
     const long before = residentKiB();
     const double cpuBefore = cpuSeconds();
     window.cmdDiscover.click();
@@ -189,6 +171,7 @@ int runWindow(long n, bool pressExit) {
         exitPress.start();
     }
     QApplication::exec();
+    const double longestGap = growth.stop();
 
     if (pressExit) {
         report("exit_ms=" + std::to_string(exitPosted && ended ? millisecondsBetween(*exitPosted, *ended) : -1.0) +
@@ -200,8 +183,8 @@ int runWindow(long n, bool pressExit) {
            " ms=" + std::to_string(ms) + " peak_kib=" + std::to_string(peakResidentKiB()) +
            " grown_kib=" + std::to_string(residentKiB() - before) +
            " paints_per_s=" + std::to_string(ms > 0 ? static_cast<double>(paints.paints) * 1000.0 / ms : 0.0) +
-           " cpu_ms=" + std::to_string((cpuSeconds() - cpuBefore) * 1000.0) +
-           " max_gap_ms=" + std::to_string(growth.longestGap(n)) + " received=" + std::to_string(growth.received()) +
+           " cpu_ms=" + std::to_string((cpuSeconds() - cpuBefore) * 1000.0 - growth.watcherCpuMilliseconds()) +
+           " max_gap_ms=" + std::to_string(longestGap) + " received=" + std::to_string(received.now()) +
            " rcvbuf=" + std::to_string(grantedReceiveBuffer(socket)));
     return 0;
 }

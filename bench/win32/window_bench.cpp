@@ -1,10 +1,9 @@
 // zorvik-bench-window.exe N: the Win32 window under Wine through a burst of N
 // answers. Discover is clicked, then the program's message loop runs, and the
 // box's lines are counted after every message: how many were listed, the time
-// from the first to the last, and the longest gap between two additions of
-// lines while answers were waiting (taken in by the program and not listed, or
-// queued in the system). ZORVIK_BENCH_RECEIVED names the file where a
-// preloaded counter keeps how many datagrams the program took in.
+// from the first to the last, and the longest stretch with answers waiting and
+// no lines added (growth_watch.hpp). ZORVIK_BENCH_RECEIVED names the file where
+// a preloaded counter keeps how many datagrams the program took in.
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -17,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "growth_watch.hpp"
 #include "window_program.hpp"
 
 namespace {
@@ -83,17 +83,17 @@ int main(int argc, char** argv) {
     program.start();
     MainWindow& window = program.window();
     const ReceivedCount received;
-    SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
     const auto socket = static_cast<SOCKET>(program.endpoint().SocketHandle());
+    zorvik::bench::GrowthWatch growth(
+        [&](long listed) { return received.now() > listed || systemQueueHolds(socket); });
     // Wakes the loop while nothing else comes, to notice the end.
     SetTimer(nullptr, 0, 50, nullptr);
+    SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
 
     const auto clicked = Clock::now();
     std::optional<Clock::time_point> first;
     Clock::time_point last{};
     long listed = 0;
-    bool waiting = false;
-    double longestGap = 0;
     MSG message;
     while (!ended && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (!window.preTranslate(message)) {
@@ -104,17 +104,14 @@ int main(int argc, char** argv) {
         const long lines = static_cast<long>(SendMessageW(window.txtResults(), EM_GETLINECOUNT, 0, 0)) - 1;
         const auto now = Clock::now();
         if (lines > listed) {
-            if (waiting) longestGap = std::max(longestGap, millisecondsBetween(last, now));
+            growth.listed(lines);
             first = first.value_or(now);
             last = now;
             listed = lines;
-            waiting = received.now() > listed || systemQueueHolds(socket);
         }
-        if (listed >= n || (first && now - last > kIdleLimit) || (!first && now - clicked > kFirstLineLimit)) {
-            if (waiting && listed < n) longestGap = std::max(longestGap, millisecondsBetween(last, now));
-            break;
-        }
+        if (listed >= n || (first && now - last > kIdleLimit) || (!first && now - clicked > kFirstLineLimit)) break;
     }
+    const double longestGap = growth.stop();
     std::printf("listed=%ld lost=%ld ms=%.1f max_gap_ms=%.1f received=%lld\n", listed, n - listed,
                 first ? millisecondsBetween(*first, last) : 0.0, longestGap, static_cast<long long>(received.now()));
     std::fflush(stdout);
