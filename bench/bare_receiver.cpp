@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     }
     bench::report("listed=" + std::to_string(received) + " lost=" + std::to_string(expected - received) +
                   " ms=" + std::to_string(bench::millisecondsBetween(first, last)) +
-                  " peak_kib=" + std::to_string(bench::peakResidentKiB()));
+                  " peak_kib=" + std::to_string(bench::peakResidentKiB()) +
+                  " rcvbuf=" + std::to_string(bench::grantedReceiveBuffer(fd)));
     return 0;
 }

@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     bench::report("listed=" + std::to_string(count) + " lost=" + std::to_string(expected - count) +
                   " ms=" + std::to_string(bench::millisecondsBetween(first, last)) +
                   " peak_kib=" + std::to_string(usage.ru_maxrss) +
+                  " cpu_ms=" + std::to_string(bench::cpuMilliseconds(usage)) +
                   " status=" + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1));
     return 0;
 }

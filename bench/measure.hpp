@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,6 +32,20 @@ inline long peakResidentKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+}
+
+// User and system time in `usage`, in milliseconds.
+inline double cpuMilliseconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+// The receive buffer the kernel granted a socket, in bytes (twice what was asked).
+inline int grantedReceiveBuffer(int fd) {
+    int bytes = 0;
+    socklen_t length = sizeof bytes;
+    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, &length);
+    return bytes;
 }
 
 inline void report(const std::string& pairs) {

@@ -1,6 +1,8 @@
 // zorvik-bench-window MODE N: the desktop window under a burst of answers,
 // offscreen, and the floors it is measured against.
-//   window N   press Discover; time from the first line listed to the N-th
+//   window N   press Discover; time from the first line listed to the N-th,
+//              CPU from the press, and the longest gap between two additions
+//              of lines while answers waited
 //   widget N   the floor: N lines inserted at the end of a bare text widget of
 //              the same size, in slices with the event loop between, the view
 //              kept on the newest line after each slice, as the window does
@@ -12,11 +14,15 @@
 //              the flood's end, and seconds from its end to the last line listed
 //              and to the CPU going idle
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -32,6 +38,7 @@
 #include <QTimer>
 
 #include "form1.hpp"
+#include "growth_watch.hpp"
 #include "measure.hpp"
 #include "protocol.hpp"
 #include "qt_controls.hpp"
@@ -89,6 +96,39 @@ struct ListingClock {
     QTimer idle;
 };
 
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return cpuMilliseconds(usage) / 1000.0;
+}
+
+// How many datagrams the program has taken in, as a preloaded counter keeps
+// them in the file ZORVIK_BENCH_RECEIVED; -1 without it.
+class ReceivedCount {
+public:
+    ReceivedCount() {
+        if (const char* path = std::getenv("ZORVIK_BENCH_RECEIVED")) file_ = open(path, O_RDONLY | O_CLOEXEC);
+    }
+    ~ReceivedCount() {
+        if (file_ >= 0) close(file_);
+    }
+    ReceivedCount(const ReceivedCount&) = delete;
+    ReceivedCount& operator=(const ReceivedCount&) = delete;
+
+    std::int64_t now() const {
+        std::int64_t count = -1;
+        return file_ >= 0 && pread(file_, &count, sizeof count, 0) == sizeof count ? count : -1;
+    }
+
+private:
+    int file_ = -1;
+};
+
+bool kernelQueueHolds(int socket) {
+    int next = 0;  // the size of the next datagram; answers are never empty
+    return ioctl(socket, FIONREAD, &next) == 0 && next > 0;
+}
+
 int runWindow(long n, bool pressExit) {
     std::optional<Clock::time_point> exitPosted;
     std::optional<Clock::time_point> ended;
@@ -100,8 +140,18 @@ int runWindow(long n, bool pressExit) {
     MainWindow& window = program.window();
     PaintCounter paints(*window.txtResults.viewport());
     ListingClock clock(window.txtResults, n);
+    const int socket = program.endpoint().SocketHandle();
+    const ReceivedCount received;
+    GrowthWatch growth([&](long listed) { return received.now() > listed || kernelQueueHolds(socket); });
+    QObject::connect(window.txtResults.document(), &QTextDocument::blockCountChanged,
+                     [&growth](int blocks) { growth.listed(blocks - 1); });
     const long before = residentKiB();
+    const double cpuBefore = cpuSeconds();
     window.cmdDiscover.click();
+    // A probe that met no simulator is answered by none: give up rather than wait for ever.
+    QTimer::singleShot(std::chrono::seconds(30), [&clock] {
+        if (!clock.first) QCoreApplication::exit(0);
+    });
 
     QTimer exitPress;
     if (pressExit) {
@@ -121,6 +171,7 @@ int runWindow(long n, bool pressExit) {
         exitPress.start();
     }
     QApplication::exec();
+    const double longestGap = growth.stop();
 
     if (pressExit) {
         report("exit_ms=" + std::to_string(exitPosted && ended ? millisecondsBetween(*exitPosted, *ended) : -1.0) +
@@ -131,7 +182,10 @@ int runWindow(long n, bool pressExit) {
     report("listed=" + std::to_string(clock.lines) + " lost=" + std::to_string(n - clock.lines) +
            " ms=" + std::to_string(ms) + " peak_kib=" + std::to_string(peakResidentKiB()) +
            " grown_kib=" + std::to_string(residentKiB() - before) +
-           " paints_per_s=" + std::to_string(ms > 0 ? static_cast<double>(paints.paints) * 1000.0 / ms : 0.0));
+           " paints_per_s=" + std::to_string(ms > 0 ? static_cast<double>(paints.paints) * 1000.0 / ms : 0.0) +
+           " cpu_ms=" + std::to_string((cpuSeconds() - cpuBefore) * 1000.0 - growth.watcherCpuMilliseconds()) +
+           " max_gap_ms=" + std::to_string(longestGap) + " received=" + std::to_string(received.now()) +
+           " rcvbuf=" + std::to_string(grantedReceiveBuffer(socket)));
     return 0;
 }
 
@@ -229,13 +283,6 @@ int runAnswerCost(long lines) {
     QCoreApplication::processEvents();
     report("us_per_answer=" + std::to_string(measureAnswers(form, txtResults)));
     return 0;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 int runFlood(long seconds) {
