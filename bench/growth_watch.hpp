@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/resource.h>
+
 #include <time.h>
 
 #include <algorithm>
@@ -72,9 +74,10 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        timespec cpu{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
-        watcherCpuMs_ = static_cast<double>(cpu.tv_sec) * 1000.0 + static_cast<double>(cpu.tv_nsec) / 1e6;
+        rusage cpu{};
+        getrusage(RUSAGE_THREAD, &cpu);
+        watcherCpuMs_ = static_cast<double>(cpu.ru_utime.tv_sec + cpu.ru_stime.tv_sec) * 1000.0 +
+                        static_cast<double>(cpu.ru_utime.tv_usec + cpu.ru_stime.tv_usec) / 1000.0;
     }
 
     Waiting waiting_;
