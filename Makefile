@@ -32,7 +32,7 @@ windows: bootstrap
 
 # build-windows/zorvik-discovery-<version>-win64.zip and .exe, the installer.
 windows-package: windows
-	@cd build-windows && cpack -G "ZIP;NSIS" >/dev/null
+	@cd build-windows && cpack >/dev/null
 	@ls build-windows/zorvik-discovery-*-win64.*
 
 # build-asan/: everything, instrumented.
