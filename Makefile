@@ -33,9 +33,10 @@ windows: bootstrap
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows
 
-# build-windows/zorvik-discovery-<version>-win64.zip and .exe, the installer.
+# build-windows/zorvik-discovery-<version>-win64.zip, .exe (the setup program)
+# and .msi; cpack's External generator also leaves a .json, which nothing needs.
 windows-package: windows
-	@cd build-windows && cpack -G "ZIP;NSIS" >/dev/null
+	@cd build-windows && cpack >/dev/null && rm -f zorvik-discovery-*-win64.json
 	@ls build-windows/zorvik-discovery-*-win64.*
 
 # build-asan/: everything, instrumented.

@@ -1,10 +1,8 @@
-# Included by cpack before it packs: without SOURCE_DATE_EPOCH, the time of the
-# last commit stands for it. Outside a git checkout, the build time stays.
+# Included by cpack before it packs: without SOURCE_DATE_EPOCH, the date of
+# packaging/changelog's newest entry stands for it, as Debian's own tools take
+# it. Neither the clock nor git: a checkout and an export pack to the same bytes.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-    execute_process(COMMAND git -C "${CPACK_ZORVIK_SOURCE_DIR}" log -1 --format=%ct
-                    OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
-                    RESULT_VARIABLE git_failed ERROR_QUIET)
-    if(git_failed EQUAL 0 AND commit_time MATCHES "^[0-9]+$")
-        set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
-    endif()
+    execute_process(COMMAND dpkg-parsechangelog -l "${CPACK_ZORVIK_SOURCE_DIR}/packaging/changelog" -STimestamp
+                    OUTPUT_VARIABLE changelog_time OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    set(ENV{SOURCE_DATE_EPOCH} ${changelog_time})
 endif()

@@ -1,31 +1,43 @@
-# Windows: a portable zip and an NSIS installer of the two programs, with the
-# README and the licence, made by CPack with Debian's makensis.
+# Windows: a portable zip, a setup program (NSIS, for all users or for one) and
+# an MSI (per machine, for deployment) of the two programs with README.txt and
+# LICENSE.txt, made by CPack with Debian's makensis and msitools' wixl.
+set(windows_packaging ${CMAKE_CURRENT_LIST_DIR}/windows)
 install(TARGETS zorvik-discovery RUNTIME DESTINATION .)
 if(TARGET zorvik-discover)
     install(TARGETS zorvik-discover RUNTIME DESTINATION .)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION . RENAME LICENSE.txt)
+install(FILES ${windows_packaging}/README.txt ${windows_packaging}/LICENSE.txt DESTINATION .)
 
-set(CPACK_GENERATOR ZIP NSIS)
+set(CPACK_GENERATOR ZIP NSIS External)
 set(CPACK_PACKAGE_NAME zorvik-discovery)
 set(CPACK_PACKAGE_VERSION ${ZORVIK_VERSION})
-set(CPACK_PACKAGE_VENDOR "Zorvik")
+set(CPACK_PACKAGE_VENDOR ${ZORVIK_PUBLISHER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Finds Zorvik devices on the local network")
 set(CPACK_PACKAGE_FILE_NAME zorvik-discovery-${ZORVIK_VERSION}-win64)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
-set(CPACK_PACKAGE_INSTALL_DIRECTORY ${ZORVIK_PRODUCT})
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_LIST_DIR}/copyright)
 set(CPACK_STRIP_FILES ON)
-# Start menu: a shortcut to the window.
-set(CPACK_PACKAGE_EXECUTABLES zorvik-discovery ${ZORVIK_PRODUCT})
+# The same bytes from every build of one tree: the date comes from
+# SOURCE_DATE_EPOCH or packaging/changelog, and every staged file carries it.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/source_date.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${windows_packaging}/staged_files.cmake)
+set(CPACK_ZORVIK_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 
-set(CPACK_NSIS_PACKAGE_NAME ${ZORVIK_PRODUCT})
-set(CPACK_NSIS_DISPLAY_NAME ${ZORVIK_PRODUCT})
-set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/platform/win32/resources/zorvik-discovery.ico)
-set(CPACK_NSIS_MUI_UNIICON ${CPACK_NSIS_MUI_ICON})
-set(CPACK_NSIS_INSTALLED_ICON_NAME zorvik-discovery.exe)
-# A 64-bit installer: Debian's wine64 runs no 32-bit program.
-set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# What the setup program and the MSI fill in.
+set(CPACK_ZORVIK_PRODUCT ${ZORVIK_PRODUCT})
+set(CPACK_ZORVIK_PUBLISHER ${ZORVIK_PUBLISHER})
+set(CPACK_ZORVIK_COPYRIGHT ${ZORVIK_COPYRIGHT})
+set(CPACK_ZORVIK_HOMEPAGE ${ZORVIK_HOMEPAGE})
+string(REPLACE "," "." CPACK_ZORVIK_VERSION_QUAD ${ZORVIK_VERSION_COMMAS})
+set(CPACK_ZORVIK_ICON ${PROJECT_SOURCE_DIR}/platform/win32/resources/zorvik-discovery.ico)
+set(CPACK_ZORVIK_WELCOME_BITMAP ${windows_packaging}/welcome.bmp)
+# The MSI's for ever: a later version replaces an earlier one by it.
+set(CPACK_ZORVIK_UPGRADE_CODE 6F1B3C2D-84A5-4E7F-9B60-2C8D1E4F7A93)
+set(CPACK_ZORVIK_WXS ${windows_packaging}/zorvik-discovery.wxs)
+
+# The setup program: the project's own template, with NSIS's MultiUser.
+set(CPACK_MODULE_PATH ${windows_packaging})
+
+# The MSI: msi.cmake runs wixl on the staged files.
+set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${windows_packaging}/msi.cmake)
 include(CPack)

@@ -12,7 +12,7 @@ namespace zorvik::testing {
 // A built program: ctest sets ZORVIK_BIN to build/bin. Also scripts/lan, and
 // arguments for bash to run a script in the programs' directory.
 inline QString bin(const char* name) { return qEnvironmentVariable("ZORVIK_BIN") + '/' + name; }
-inline QString lan() { return QString(__FILE__).section('/', 0, -3) + "/scripts/lan"; }
+inline QString lan() { return ZORVIK_LAN; }
 inline QStringList inBin(const QString& script) { return {"-c", "cd \"$ZORVIK_BIN\" && " + script}; }
 // Arguments for bash to run a built program as on a stock kernel, whose receive
 // buffers are a fraction of this host's (tools/stock-kernel), with `settings`.

@@ -16,7 +16,14 @@ void Win32CommandButton::setCaption(std::string_view caption) {
     }
 }
 
-void Win32CommandButton::setEnabled(bool enabled) { EnableWindow(button_, enabled ? TRUE : FALSE); }
+// A disabled control loses the focus to nothing, and with it the keyboard; so,
+// as Qt does, the focus first moves on in tab order. Enabling leaves it where it is.
+void Win32CommandButton::setEnabled(bool enabled) {
+    if (!enabled && GetFocus() == button_) {
+        SendMessageW(GetParent(button_), WM_NEXTDLGCTL, 0, FALSE);
+    }
+    EnableWindow(button_, enabled ? TRUE : FALSE);
+}
 
 // Paints the button now, without going through the message loop.
 void Win32CommandButton::Refresh() {

@@ -49,6 +49,21 @@ protected:
         PostMessageW(to, WM_KEYUP, virtualKey, 0);
         pumpUntil([] { return false; }, 50ms);
     }
+    // Real key presses through the system's input queue, to whatever has the focus.
+    void press(std::initializer_list<WORD> keys, bool shift = false) {
+        std::vector<INPUT> presses;
+        const auto add = [&](WORD virtualKey, DWORD flags) {
+            INPUT& input = presses.emplace_back();
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = virtualKey;
+            input.ki.dwFlags = flags;
+        };
+        if (shift) add(VK_SHIFT, 0);
+        for (WORD k : keys) add(k, 0), add(k, KEYEVENTF_KEYUP);
+        if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+        SendInput(static_cast<UINT>(presses.size()), presses.data(), sizeof(INPUT));
+        testing::pumpUntil([] { return false; }, 100ms, GetActiveWindow());
+    }
     // A click of the mouse's left button in the middle of `control`, as a user makes it.
     void click(HWND control) {
         RECT at;
@@ -125,6 +140,33 @@ TEST_F(Win32WindowTest, discover_busyAtOnceOneProbeFiveSecondsThenReady_answersK
                                            "Zorvy found at address: 127.0.0.1\r\n");
     SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(window.txtResults()), "");
+}
+
+// Disabling the focused button would leave no control with the focus, and no key working.
+TEST_F(Win32WindowTest, spaceOrEnterOnDiscover_focusMovesToTheBox_keysWorkWhileBusyAndAfter) {
+    press({VK_TAB, VK_TAB, VK_SPACE});
+    ASSERT_FALSE(IsWindowEnabled(window.cmdDiscover())) << "Space pressed Discover";
+    EXPECT_EQ(GetFocus(), window.txtResults());
+    press({'Z', 'V', VK_TAB});
+    EXPECT_EQ(textOf(window.txtResults()), "zv");
+    EXPECT_EQ(GetFocus(), window.cmdExit()) << "Tab passes over the disabled button";
+    press({VK_TAB}, true);
+    ASSERT_TRUE(pumpUntil([&] { return IsWindowEnabled(window.cmdDiscover()) != FALSE; }, 8s));
+    EXPECT_EQ(GetFocus(), window.txtResults()) << "the focus stays where the user left it";
+    press({VK_END, 'Z', VK_TAB, VK_TAB});
+    EXPECT_EQ(textOf(window.txtResults()), "zvz");
+    EXPECT_EQ(GetFocus(), window.cmdDiscover());
+    press({VK_TAB, VK_ESCAPE});
+    EXPECT_EQ(endStatus, 0) << "Escape in the box after the period";
+
+    std::optional<int> status;
+    WindowProgram other([&](int s) { status = s; });
+    other.start();
+    press({VK_TAB, VK_TAB, VK_RETURN});
+    ASSERT_FALSE(IsWindowEnabled(other.window().cmdDiscover())) << "Enter pressed Discover";
+    EXPECT_EQ(GetFocus(), other.window().txtResults());
+    press({VK_ESCAPE});
+    EXPECT_EQ(status, 0) << "Escape while busy";
 }
 
 // On a stock kernel's buffer, as any host may have: every answer the system

@@ -1,0 +1,17 @@
+# Run by cpack between staging and packing. Every staged file takes the date
+# SOURCE_DATE_EPOCH gives, which the zip and the MSI's cabinet keep; and the
+# setup program gets their list in a fixed order, as a folder's own order
+# differs from one tree to another.
+set(staged ${CPACK_TEMPORARY_DIRECTORY})
+file(GLOB files RELATIVE ${staged} LIST_DIRECTORIES true ${staged}/*)
+list(TRANSFORM files PREPEND ${staged}/ OUTPUT_VARIABLE paths)
+execute_process(COMMAND touch -h -d @$ENV{SOURCE_DATE_EPOCH} ${paths} COMMAND_ERROR_IS_FATAL ANY)
+set(nsis "!macro InstallStagedFiles\n")
+foreach(file IN LISTS files)
+    string(APPEND nsis "    File \"${staged}/${file}\"\n")
+endforeach()
+string(APPEND nsis "!macroend\n!macro DeleteStagedFiles\n")
+foreach(file IN LISTS files)
+    string(APPEND nsis "    Delete \"$INSTDIR\\${file}\"\n")
+endforeach()
+file(WRITE ${staged}/../staged_files.nsh "${nsis}!macroend\n")

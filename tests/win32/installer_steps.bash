@@ -1,0 +1,43 @@
+# Sourced by the installer tests: a Wine prefix of their own, steps run in it
+# as a batch file would run them on Windows, and the registry values they read.
+wine=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/../../scripts" && pwd)/wine
+failed=0
+fail() { echo "${0##*/}: $*" >&2; failed=1; }
+
+# fresh_prefix DIR: a new prefix at DIR, removed when the test ends.
+fresh_prefix() {
+    export ZORVIK_WINEPREFIX=$1
+    rm -rf "$ZORVIK_WINEPREFIX"
+    trap 'rm -rf "$ZORVIK_WINEPREFIX" "$ZORVIK_WINEPREFIX.lock"' EXIT
+    mkdir -p "$ZORVIK_WINEPREFIX"
+}
+
+# windows_path FILE: FILE as Wine's Z: drive shows it.
+windows_path() { local p; p=$(realpath -- "$1"); echo "Z:${p//\//\\}"; }
+
+# step LINE...: the lines as one batch file in one Wine session; prints what
+# they print, without CRs. A batch file waits for each program it starts.
+step() {
+    local drive_c=$ZORVIK_WINEPREFIX/drive_c
+    mkdir -p "$drive_c"
+    { printf '@echo off\r\n'; printf '%s\r\n' "$@"; } >"$drive_c/step.bat"
+    "$wine" cmd /c 'C:\step.bat' 2>/dev/null | tr -d '\r'
+}
+
+# value NAME REG_QUERY_OUTPUT: "TYPE DATA" of the value NAME.
+value() { sed -n "s/^    $1    \(REG_[A-Z_]*\)    \(.*\)$/\1 \2/p" <<<"$2"; }
+
+# expect_values REG_QUERY_OUTPUT NAME "TYPE DATA"...: each value as given.
+expect_values() {
+    local values=$1
+    shift
+    while [[ $# -gt 0 ]]; do
+        [[ $(value "$1" "$values") == "$2" ]] || fail "$1 is '$(value "$1" "$values")', not '$2'"
+        shift 2
+    done
+}
+
+# The batch lines that wait up to 10 s for FOLDER (a Windows path) to go.
+wait_gone() { echo "for /l %%i in (1,1,10) do if exist \"$1\\\" ping -n 2 127.0.0.1 >nul"; }
+
+uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall'
