@@ -1,8 +1,10 @@
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
-
-#include <time.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +23,22 @@ namespace zorvik::bench {
 // listed, or queued in the system); the UI thread reports each addition of
 // lines. The figure is the longest stretch with answers waiting and none added,
 // from the first arrival on, so the wait for the first line counts too.
+
+// The CPU time the calling thread has used, in milliseconds.
+inline double threadCpuMs() {
+#ifdef _WIN32
+    FILETIME created, ended, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;  // 100 ns ticks
+#else
+    rusage cpu{};
+    getrusage(RUSAGE_THREAD, &cpu);
+    return static_cast<double>(cpu.ru_utime.tv_sec + cpu.ru_stime.tv_sec) * 1000.0 +
+           static_cast<double>(cpu.ru_utime.tv_usec + cpu.ru_stime.tv_usec) / 1000.0;
+#endif
+}
+
 class GrowthWatch {
 public:
     using Clock = std::chrono::steady_clock;
@@ -74,10 +92,7 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        rusage cpu{};
-        getrusage(RUSAGE_THREAD, &cpu);
-        watcherCpuMs_ = static_cast<double>(cpu.ru_utime.tv_sec + cpu.ru_stime.tv_sec) * 1000.0 +
-                        static_cast<double>(cpu.ru_utime.tv_usec + cpu.ru_stime.tv_usec) / 1000.0;
+        watcherCpuMs_ = threadCpuMs();
     }
 
     Waiting waiting_;
