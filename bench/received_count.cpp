@@ -3,7 +3,6 @@
 // in FILE (one 64-bit count, shared), so that a bench harness can tell whether
 // answers are waiting to be listed. Under Wine the receive calls are made by
 // Wine's own Unix side, in the program's process, so it counts there too.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -12,6 +11,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+
+#include "preloaded_calls.hpp"
+
+using zorvik::preload::next, zorvik::preload::ReceiveTimeout;
 
 namespace {
 
@@ -37,20 +40,6 @@ void countFrom(const void* from, socklen_t length) {
             std::atomic_ref(*count).fetch_add(1, std::memory_order_relaxed);
         }
     }
-}
-
-// recvmmsg's time-out parameter, of the type the C library declares it with.
-template <typename>
-struct FifthParameter;
-template <typename R, typename A, typename B, typename C, typename D, typename E>
-struct FifthParameter<R(A, B, C, D, E)> {
-    using type = E;
-};
-using ReceiveTimeout = FifthParameter<decltype(::recvmmsg)>::type;
-
-template <typename Function>
-Function next(const char* name) {
-    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
 }  // namespace

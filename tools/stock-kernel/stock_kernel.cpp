@@ -5,31 +5,20 @@
 //
 // ZORVIK_RCVBUF_CAP=N   another cap in bytes
 // ZORVIK_RECEIVE_ERRNO=N every recvmmsg, recvmsg and recvfrom fails with errno N
-#include <dlfcn.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "preloaded_calls.hpp"
+
+using zorvik::preload::next, zorvik::preload::ReceiveTimeout;
 
 namespace {
 
 int fromEnvironment(const char* name, int fallback) {
     const char* text = std::getenv(name);
     return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
-}
-
-// recvmmsg's time-out parameter, of the type the C library declares it with.
-template <typename>
-struct FifthParameter;
-template <typename R, typename A, typename B, typename C, typename D, typename E>
-struct FifthParameter<R(A, B, C, D, E)> {
-    using type = E;
-};
-using ReceiveTimeout = FifthParameter<decltype(::recvmmsg)>::type;
-
-template <typename Function>
-Function next(const char* name) {
-    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
 bool receiveFails() {
