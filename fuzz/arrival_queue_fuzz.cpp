@@ -34,7 +34,7 @@ struct Datagram {
 class Queue final : public zorvik::ArrivalQueue {
 public:
     bool due = false;
-    using ArrivalQueue::takeIn, ArrivalQueue::receiveFailed;
+    using ArrivalQueue::takeIn, ArrivalQueue::caughtUp, ArrivalQueue::receiveFailed;
     void setProtocol(std::int32_t) override {}
     std::int32_t SocketHandle() const override { return 3; }
 
@@ -91,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 scriptedBytes += d.size;
             }
             queue.takeIn(batch);
+            if (input.ConsumeBool()) queue.caughtUp();
             dropped = queue.drops().atCaps;  // the caps are far: nothing is dropped here
             require(dropped == 0, "dropped below the caps");
             kept.insert(kept.end(), sent.begin(), sent.end());

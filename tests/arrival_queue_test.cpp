@@ -15,7 +15,7 @@ public:
     ~TestQueue() override { stopReceiving(); }
     std::atomic<bool> due = false;
     std::vector<std::string> announced;
-    using ArrivalQueue::takeIn;
+    using ArrivalQueue::takeIn, ArrivalQueue::caughtUp;
 
     TestQueue() {
         onDataArrival([this](std::int32_t size) {
@@ -51,11 +51,13 @@ TEST(ArrivalQueueTest, flood_pastTheCountOrByteCap_isDroppedAndCounted_untilRead
         auto batch = batchOf(1024, 0, taken);
         queue.takeIn(batch);
     }
+    queue.caughtUp();
     EXPECT_EQ(queue.drops().atCaps, 1024u);
     ASSERT_TRUE(queue.run([&] { return queue.announced.size() == kCount; }));
     EXPECT_EQ(queue.announced.back(), std::to_string(kCount - 1));
     auto large = batchOf(2000, 60000);
     queue.takeIn(large);
+    queue.caughtUp();
     ASSERT_TRUE(queue.run([&] { return !queue.due; }));
     const std::size_t kept = queue.announced.size() - kCount;
     EXPECT_TRUE(kept * 60000 <= ArrivalQueue::kMaxQueuedBytes && (kept + 1) * 60100 > ArrivalQueue::kMaxQueuedBytes) << kept;
@@ -70,6 +72,7 @@ TEST(ArrivalQueueTest, slice_ofSlowArrivals_endsWithinMilliseconds_leavingTheRes
     queue.onSliceEnd([&] { atFirstEnd = atFirstEnd ? atFirstEnd : queue.announced.size(); });
     auto batch = batchOf(300, 0);
     queue.takeIn(batch);
+    queue.caughtUp();
     ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 300; }));
     EXPECT_LT(atFirstEnd, 50u) << "one slice ran for " << atFirstEnd << " ms";
 }

@@ -17,6 +17,9 @@ constexpr auto kSliceLength = std::chrono::milliseconds(5);
 // costs in proportion to them: so many lines at most, that a slice stays short
 // whatever a line costs.
 constexpr std::size_t kMaxArrivalsPerSlice = 1024;
+// The UI thread is woken this often at the most: woken for every batch, its
+// wake-ups would take turns on the processor with the receive thread mid-burst.
+constexpr auto kWakeInterval = std::chrono::milliseconds(20);
 // Once the queue has held this much and is read empty, its memory goes back to
 // the system instead of staying with the idle program.
 constexpr std::size_t kReleaseAfterBytes = std::size_t{4} << 20;
@@ -97,13 +100,38 @@ void ArrivalQueue::takeIn(ReceiveBatch& batch) {
             heldBytes_ += queuedCost(datagram);
             incoming_.push_back(std::move(datagram));
         }
-        wake = !sliceRequested_;
-        sliceRequested_ = true;
+        wake = wakeLocked().first;
     }
     batch.clear();
     if (wake) {
         requestSlice();
     }
+}
+
+std::chrono::milliseconds ArrivalQueue::caughtUp() {
+    std::pair<bool, std::chrono::milliseconds> wake;
+    {
+        const std::lock_guard lock(mutex_);
+        wake = wakeLocked();
+    }
+    if (wake.first) {
+        requestSlice();
+    }
+    return wake.second;
+}
+
+std::pair<bool, std::chrono::milliseconds> ArrivalQueue::wakeLocked() {
+    constexpr std::chrono::milliseconds kNoHurry{-1};
+    if (sliceRequested_ || incoming_.empty()) {
+        return {false, kNoHurry};
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto due = lastWake_ + kWakeInterval; now < due) {
+        return {false, std::chrono::ceil<std::chrono::milliseconds>(due - now)};
+    }
+    sliceRequested_ = true;
+    lastWake_ = now;
+    return {true, kNoHurry};
 }
 
 void ArrivalQueue::receiveFailed(std::exception_ptr failure) noexcept {
@@ -119,20 +147,32 @@ void ArrivalQueue::receiveFailed(std::exception_ptr failure) noexcept {
     }
 }
 
-void ArrivalQueue::settleLocked() {
+void ArrivalQueue::settleLocked(std::deque<ReceivedDatagram>& taken) {
     heldCount_ -= readCount_;
     heldBytes_ -= readBytes_;
     readCount_ = readBytes_ = 0;
-    while (!incoming_.empty()) {
-        arrived_.push_back(std::move(incoming_.front()));
-        incoming_.pop_front();
-    }
     peakBytes_ = std::max(peakBytes_, heldBytes_);
+    taken.swap(incoming_);  // constant time: the receive thread never waits on a copy
+}
+
+void ArrivalQueue::append(std::deque<ReceivedDatagram>& taken) {
+    if (arrived_.empty()) {
+        arrived_.swap(taken);
+        return;
+    }
+    for (ReceivedDatagram& datagram : taken) {
+        arrived_.push_back(std::move(datagram));
+    }
+    taken.clear();
 }
 
 bool ArrivalQueue::refill() {
-    const std::lock_guard lock(mutex_);
-    settleLocked();
+    std::deque<ReceivedDatagram> taken;
+    {
+        const std::lock_guard lock(mutex_);
+        settleLocked(taken);
+    }
+    append(taken);
     return announced_ < arrived_.size();
 }
 
@@ -169,12 +209,15 @@ void ArrivalQueue::deliverSlice() {
 }
 
 void ArrivalQueue::finishSlice() {
+    if (refill()) {
+        requestSlice();  // still requested: the receive thread leaves the waking to this side
+        return;
+    }
     std::exception_ptr failure;
     {
         const std::lock_guard lock(mutex_);
-        settleLocked();
-        if (announced_ < arrived_.size()) {
-            // Still requested: the receive thread leaves the waking to this side.
+        if (!incoming_.empty()) {
+            // Arrived since the refill: another slice, as requested still.
         } else if (failure_) {
             // Raised after every datagram taken in before it has been reported.
             failure = std::exchange(failure_, nullptr);

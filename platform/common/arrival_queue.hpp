@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +33,9 @@ struct DropCounts {
 // A receive thread of the endpoint's own empties the system's queue into this
 // one as datagrams come, so that none is dropped by the system while a handler,
 // a layout or a paint keeps the program's own thread busy. That thread, the UI
-// thread, is woken at most once per batch; it then reports the arrivals one
+// thread, is woken at most once per batch and once every few milliseconds,
+// so that its wake-ups do not take the processor from the receive thread in the
+// middle of a burst; it then reports the arrivals one
 // datagram at a time, in order, in slices of a few milliseconds, so paints,
 // input and timers still get through during a large burst. GetData takes
 // exactly the oldest datagram; RemoteHostIP is the sender of the one that raised
@@ -117,6 +121,7 @@ protected:
 
     // DatagramSink, on the receive thread (or wherever a test stands in for it).
     void takeIn(ReceiveBatch& batch) override;
+    std::chrono::milliseconds caughtUp() override;
     void receiveFailed(std::exception_ptr failure) noexcept override;
 
     void deliverSlice();
@@ -128,7 +133,15 @@ private:
     // After a slice: asks for another while arrivals wait; with none left,
     // raises the receive thread's failure, if any.
     void finishSlice();
-    void settleLocked();
+    // Under the lock: what the UI thread has read is settled, and what the
+    // receive thread has taken in is handed over, in constant time.
+    void settleLocked(std::deque<ReceivedDatagram>& taken);
+    // Under the lock: whether the receive thread is to wake the UI thread now,
+    // which then counts as woken; if not, how soon it may be (negative: not
+    // before more arrives).
+    std::pair<bool, std::chrono::milliseconds> wakeLocked();
+    // Puts what was handed over behind what the UI thread holds.
+    void append(std::deque<ReceivedDatagram>& taken);
     void announceNext();
 
     Destination destination_;
@@ -146,6 +159,7 @@ private:
     std::uint64_t droppedAtCaps_ = 0;
     std::exception_ptr failure_;
     bool sliceRequested_ = false;
+    std::chrono::steady_clock::time_point lastWake_;
 
     // The UI thread's own. Arrived and not yet read, oldest first; the first
     // `announced_` of them have raised their arrival already.

@@ -1,12 +1,17 @@
 #include "receive_thread.hpp"
 
+#include <future>
+
 namespace zorvik {
 
 void ReceiveThread::start(DatagramSource& source, DatagramSink& sink) {
     stop();
     stopping_ = false;
     source_ = &source;
-    thread_ = std::thread([&source, &sink, &stopping = stopping_] {
+    std::promise<void> running;
+    const std::future<void> started = running.get_future();
+    thread_ = std::thread([&source, &sink, &stopping = stopping_, &running] {
+        running.set_value();
         ReceiveBatch batch;
         try {
             // Waits only once the system's queue is empty; a steady stream is
@@ -14,7 +19,9 @@ void ReceiveThread::start(DatagramSource& source, DatagramSink& sink) {
             while (!stopping.load(std::memory_order_relaxed)) {
                 if (source.receive(batch)) {
                     sink.takeIn(batch);
-                } else if (!source.waitForDatagrams()) {
+                    continue;
+                }
+                if (!source.waitForDatagrams(sink.caughtUp())) {
                     break;
                 }
             }
@@ -22,6 +29,9 @@ void ReceiveThread::start(DatagramSource& source, DatagramSink& sink) {
             sink.receiveFailed(std::current_exception());
         }
     });
+    // A thread not yet scheduled takes nothing in: answers to a probe sent
+    // right after this would meet a full buffer.
+    started.wait();
 }
 
 void ReceiveThread::stop() noexcept {

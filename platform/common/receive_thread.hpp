@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -26,8 +27,9 @@ public:
     // blocking; false when it holds nothing. Throws on an error worth ending the
     // program for; reports of earlier sends are skipped.
     virtual bool receive(ReceiveBatch& batch) = 0;
-    // Blocks until datagrams wait or interrupt() has been called; false once it has.
-    virtual bool waitForDatagrams() = 0;
+    // Blocks until datagrams wait, the time-out passes (never when negative),
+    // or interrupt() has been called; false once it has.
+    virtual bool waitForDatagrams(std::chrono::milliseconds timeout) = 0;
     // From any thread: waitForDatagrams returns false from now on.
     virtual void interrupt() noexcept = 0;
 };
@@ -36,8 +38,11 @@ public:
 class DatagramSink {
 public:
     virtual ~DatagramSink() = default;
-    // Takes the batch's datagrams over, leaving it empty.
+    // Takes the batch's datagrams over, leaving it empty. More may follow at once.
     virtual void takeIn(ReceiveBatch& batch) = 0;
+    // The system's queue is empty for now: the thread is about to wait, for
+    // as long as this returns at the most (negative: for as long as it takes).
+    virtual std::chrono::milliseconds caughtUp() = 0;
     // The thread has ended on this failure.
     virtual void receiveFailed(std::exception_ptr failure) noexcept = 0;
 };

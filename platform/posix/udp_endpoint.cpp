@@ -160,10 +160,10 @@ bool UdpEndpoint::receive(ReceiveBatch& batch) {
     return count > 0;
 }
 
-bool UdpEndpoint::waitForDatagrams() {
+bool UdpEndpoint::waitForDatagrams(std::chrono::milliseconds timeout) {
     std::array<pollfd, 2> watched{{{socket_.get(), POLLIN, 0}, {stopSignal_.get(), POLLIN, 0}}};
     for (;;) {
-        if (calls_.poll(watched.data(), watched.size(), -1) >= 0) {
+        if (calls_.poll(watched.data(), watched.size(), static_cast<int>(timeout.count())) >= 0) {
             return (watched[1].revents & POLLIN) == 0;
         }
         if (errno != EINTR) {

@@ -202,11 +202,14 @@ bool WinsockEndpoint::receive(ReceiveBatch& batch) {
     return batch.size() > before;
 }
 
-bool WinsockEndpoint::waitForDatagrams() {
+bool WinsockEndpoint::waitForDatagrams(std::chrono::milliseconds timeout) {
     const std::array<HANDLE, 2> events{stopping_, readable_};
-    switch (WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, INFINITE)) {
+    const DWORD wait = timeout.count() < 0 ? INFINITE : static_cast<DWORD>(timeout.count());
+    switch (WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, wait)) {
     case WAIT_OBJECT_0:
         return false;
+    case WAIT_TIMEOUT:
+        return true;
     case WAIT_OBJECT_0 + 1: {
         // Resets the read event; the next receive that finds the socket empty
         // lets the system set it again when more arrives.

@@ -40,7 +40,7 @@ private:
 
     // DatagramSource, on the receive thread.
     bool receive(ReceiveBatch& batch) override;
-    bool waitForDatagrams() override;
+    bool waitForDatagrams(std::chrono::milliseconds timeout) override;
     void interrupt() noexcept override;
 
     SOCKET socket_ = INVALID_SOCKET;
