@@ -117,8 +117,6 @@ protected:
     // Sends one datagram to `to`, by the interface with that address unless 0.
     virtual void sendDatagram(Destination::Address to, std::uint32_t byInterface, std::string_view payload) = 0;
 
-    const std::optional<Sender>& currentSender() const noexcept { return currentSender_; }
-
     // DatagramSink, on the receive thread (or wherever a test stands in for it).
     void takeIn(ReceiveBatch& batch) override;
     std::chrono::milliseconds caughtUp() override;
