@@ -86,6 +86,22 @@ END {
            winQueued, winDropped, value("asked", "wine-fill", 0, "queued_bytes"), value("asked", "wine-fill", 0, "dropped")
     printf "(Wine's getsockopt said %d and %d).\n", value("capped", "wine-fill", 0, "rcvbuf_said"),
            value("asked", "wine-fill", 0, "rcvbuf_said")
+    # Under Wine each receive is a round trip to its server, which bounds how fast
+    # any Winsock receiver takes in; set beside how fast the bursts came to the
+    # bare Linux receiver (a sender at nice 19 slows down when Wine is busy).
+    receiveUs = value("capped", "wine-fill", 0, "receive_us")
+    if (receiveUs > 0) {
+        line = ""
+        for (s = 1; s <= sizeCount; s++) {
+            n = sizes[s]
+            burstMs = value("capped", "linux-bare", n, "ms")
+            if (values["capped", "win-bare", n, "listed"] == "" || burstMs <= 0) continue
+            line = line sprintf("%s%d in %.0f ms", line == "" ? "" : ", ", n, burstMs)
+        }
+        printf "Wine takes %.1f us per receive with datagrams waiting, at most %d a second; the bare Linux receiver\n",
+               receiveUs, 1000000 / receiveUs
+        printf "saw the bursts arrive: %s.\n", line
+    }
 
     print ""
     print "Targets, capped (medians):"

@@ -5,7 +5,9 @@
 // zorvik-bench-bare.exe --fill [--buffer BYTES]: what receive buffer the system
 // really grants a socket that asked for BYTES. Wine answers getsockopt from its
 // own records, so this fills the socket from itself without reading and reports
-// how much the kernel queued and dropped, from the namespace's /proc/net/udp.
+// how much the kernel queued and dropped, from the namespace's /proc/net/udp;
+// then how long each receive takes under Wine while datagrams wait, which
+// bounds what any Winsock receiver here can take in during a burst.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -26,6 +28,18 @@ int grantedBySocket(SOCKET s) {
     int length = sizeof bytes;
     getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &length);
     return bytes;
+}
+
+// Takes in everything waiting on `s`, one receive each, as the receivers do.
+double microsecondsPerReceive(SOCKET s) {
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    static char datagram[65536];
+    long received = 0;
+    const auto start = Clock::now();
+    while (recv(s, datagram, sizeof datagram, 0) >= 0) ++received;
+    const std::chrono::duration<double, std::micro> taken = Clock::now() - start;
+    return received > 0 ? taken.count() / static_cast<double>(received) : 0;
 }
 
 int fill(SOCKET s) {
@@ -55,8 +69,8 @@ int fill(SOCKET s) {
         if (std::sscanf(line, " %*u: %*x:%x %*x:%*x %*x %*x:%lx %*x:%*x %*x %*u %*u %*u %*u %*x %lu", &localPort,
                         &queued, &drops) == 3 &&
             localPort == port) {
-            std::printf("sent=%d queued_bytes=%lu dropped=%lu rcvbuf_said=%d\n", kSent, queued, drops,
-                        grantedBySocket(s));
+            std::printf("sent=%d queued_bytes=%lu dropped=%lu rcvbuf_said=%d receive_us=%.1f\n", kSent, queued, drops,
+                        grantedBySocket(s), microsecondsPerReceive(s));
             return 0;
         }
     }
