@@ -7,7 +7,7 @@
 // own records, so this fills the socket from itself without reading and reports
 // how much the kernel queued and dropped, from the namespace's /proc/net/udp;
 // then how long each receive takes under Wine while datagrams wait, which
-// bounds what any Winsock receiver here can take in during a burst.
+// bounds how fast any Winsock receiver here takes datagrams in.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
