@@ -15,7 +15,7 @@ public:
     ~TestQueue() override { stopReceiving(); }
     std::atomic<bool> due = false;
     std::vector<std::string> announced;
-    using ArrivalQueue::takeIn, ArrivalQueue::caughtUp;
+    using ArrivalQueue::takeIn, ArrivalQueue::caughtUp, ArrivalQueue::startReceiving;
 
     TestQueue() {
         onDataArrival([this](std::int32_t size) {
@@ -75,6 +75,32 @@ TEST(ArrivalQueueTest, slice_ofSlowArrivals_endsWithinMilliseconds_leavingTheRes
     queue.caughtUp();
     ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 300; }));
     EXPECT_LT(atFirstEnd, 50u) << "one slice ran for " << atFirstEnd << " ms";
+}
+
+// At the end, a stream that never runs dry and comes slower than it is read,
+// as a flood does under Wine: the last pass takes in a bounded part, lists it
+// all and returns, and nothing is taken in after it.
+TEST(ArrivalQueueTest, deliverPending_underAStreamThatNeverRunsDry_takesInABoundedPass_thenNothing) {
+    struct EndlessStream final : DatagramSource {
+        std::atomic<std::size_t> sent = 0;
+        bool receive(ReceiveBatch& batch) override {
+            std::this_thread::sleep_for(1ms);
+            batch.push_back(batchOf(1, 0, sent++).front());
+            return true;
+        }
+        bool waitForDatagrams(std::chrono::milliseconds) override { return true; }
+        void interrupt() noexcept override {}
+    } stream;
+    TestQueue queue;
+    queue.startReceiving(stream);
+    ASSERT_TRUE(queue.run([&] { return queue.announced.size() >= 20; }));
+    queue.deliverPending();
+    const std::size_t sent = stream.sent;
+    EXPECT_LT(sent, 2000u) << "the last pass read on while the stream lasted";
+    EXPECT_EQ(queue.announced.size(), sent) << "taken in and not listed";
+    for (std::size_t i = 0; i < sent; ++i) ASSERT_EQ(queue.announced[i], std::to_string(i));
+    queue.run([] { return false; }, 20ms);
+    EXPECT_EQ(stream.sent, sent);
 }
 
 }  // namespace

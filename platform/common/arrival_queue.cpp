@@ -20,6 +20,11 @@ constexpr std::size_t kMaxArrivalsPerSlice = 1024;
 // The UI thread is woken this often at the most: woken for every batch, its
 // wake-ups would take turns on the processor with the receive thread mid-burst.
 constexpr auto kWakeInterval = std::chrono::milliseconds(20);
+// The last pass takes in what the system held when intake closed. Read until
+// the socket is empty, it would not end while a stream that outpaces the
+// receive lasts, as a flood does under Wine; this long takes in a full buffer
+// of small datagrams on Linux, and a stock one under Wine, many times over.
+constexpr auto kLastPassLength = std::chrono::milliseconds(200);
 // Once the queue has held this much and is read empty, its memory goes back to
 // the system instead of staying with the idle program.
 constexpr std::size_t kReleaseAfterBytes = std::size_t{4} << 20;
@@ -239,11 +244,13 @@ void ArrivalQueue::deliverPending() {
         }
         stopReceiving();
         intakeClosed_ = true;
-        // One pass over what the system holds now; under a steady stream more
-        // would keep this from returning.
+        // One pass over what the system holds now, bounded: under a steady
+        // stream more would keep coming.
         if (source_ != nullptr) {
             ReceiveBatch batch;
-            for (std::size_t taken = 0; taken < kMaxQueuedDatagrams && source_->receive(batch);) {
+            const auto end = std::chrono::steady_clock::now() + kLastPassLength;
+            for (std::size_t taken = 0;
+                 taken < kMaxQueuedDatagrams && std::chrono::steady_clock::now() < end && source_->receive(batch);) {
                 taken += batch.size();
                 takeIn(batch);
             }

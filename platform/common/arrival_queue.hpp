@@ -83,7 +83,7 @@ public:
     void onSliceDue() { run_([this] { deliverSlice(); }); }
 
     // For the end: stops the receive thread, takes in what the system holds
-    // now (one pass, within the caps), then nothing more, ever; reports every
+    // now (one pass, within the caps and 200 ms), then nothing more, ever; reports every
     // datagram not yet reported, and returns.
     void deliverPending();
 
