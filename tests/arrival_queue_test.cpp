@@ -77,9 +77,9 @@ TEST(ArrivalQueueTest, slice_ofSlowArrivals_endsWithinMilliseconds_leavingTheRes
     EXPECT_LT(atFirstEnd, 50u) << "one slice ran for " << atFirstEnd << " ms";
 }
 
-// At the end, a stream that never runs dry and comes slower than it is read,
-// as a flood does under Wine: the last pass takes in a bounded part, lists it
-// all and returns, and nothing is taken in after it.
+// At the end, a stream that never runs dry, as a flood that outpaces the
+// receive under Wine: the last pass takes in a bounded part, lists it all and
+// returns, and nothing is taken in after it.
 TEST(ArrivalQueueTest, deliverPending_underAStreamThatNeverRunsDry_takesInABoundedPass_thenNothing) {
     struct EndlessStream final : DatagramSource {
         std::atomic<std::size_t> sent = 0;

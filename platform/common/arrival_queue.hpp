@@ -83,8 +83,8 @@ public:
     void onSliceDue() { run_([this] { deliverSlice(); }); }
 
     // For the end: stops the receive thread, takes in what the system holds
-    // now (one pass, within the caps and 200 ms), then nothing more, ever; reports every
-    // datagram not yet reported, and returns.
+    // now (one pass, within the caps and 200 ms), then nothing more, ever;
+    // reports every datagram not yet reported, and returns.
     void deliverPending();
 
     // Takes in and reports nothing more, ever: the program is ending.
