@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     const auto printError = [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); };
     // Before Qt or the endpoint opens a descriptor that could take number 1.
     if (openStandardStreams().output) {
-        printError("zorvik-discover: error " + std::to_string(EBADF) + ": standard output is closed\n");
+        printError(std::string(kTwinName) + ": error " + std::to_string(EBADF) + ": standard output is closed\n");
         return kFailureStatus;
     }
     QCoreApplication app(argc, argv);

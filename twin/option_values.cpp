@@ -13,8 +13,8 @@ CLI::Validator wholeNumber(std::int64_t min, std::int64_t max, const std::string
                 });
                 if (!digits) return "'" + value + "' is not a number; give " + range + ", in decimal digits";
                 std::int64_t number = 0;
-                const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-                if (error != std::errc() || end != value.data() + value.size() || number < min || number > max) {
+                const auto error = std::from_chars(value.data(), value.data() + value.size(), number).ec;
+                if (error != std::errc() || number < min || number > max) {
                     return value + " is out of range; give " + range;
                 }
                 value = std::to_string(number);

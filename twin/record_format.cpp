@@ -4,7 +4,9 @@
 #include <cctype>
 
 namespace zorvik {
+namespace {
 
+// The JSON string literal of UTF-8 text, quotes included.
 void appendJsonString(std::string& out, std::string_view text) {
     out += '"';
     for (const char c : text) {
@@ -23,6 +25,7 @@ void appendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// The CSV field of any text: quoted when it holds a comma, a quote, CR or LF.
 void appendCsvField(std::string& out, std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += text;
@@ -35,6 +38,8 @@ void appendCsvField(std::string& out, std::string_view text) {
     }
     out += '"';
 }
+
+}  // namespace
 
 void appendRecord(std::string& out, OutputFormat format, std::span<const Field> fields, std::string_view newline) {
     switch (format) {

@@ -32,11 +32,6 @@ std::string csvHeader(std::span<const std::string_view> names);
 std::string alignedTable(std::span<const std::string_view> names, const std::vector<std::vector<std::string>>& rows,
                          std::string_view newline);
 
-// The JSON string literal of UTF-8 text, quotes included.
-void appendJsonString(std::string& out, std::string_view text);
-// The CSV field of any text: quoted when it holds a comma, a quote, CR or LF.
-void appendCsvField(std::string& out, std::string_view text);
-
 // "2026-12-07T16:40:01Z": the time in UTC, to the second.
 std::string utcTimestamp(std::chrono::system_clock::time_point time);
 

@@ -18,7 +18,7 @@ std::string dropNote(const DropCounts& drops, std::string_view help) {
     if (bySystem == 0 && drops.atCaps == 0) {
         return {};
     }
-    std::string note = "zorvik-discover: answers were lost: ";
+    std::string note = std::string(kTwinName) + ": answers were lost: ";
     note += drops.bySystem ? "the system dropped " + std::to_string(bySystem) : "the system does not count its drops";
     if (drops.bufferBytes) {
         note += " (its receive buffer held " + std::to_string(*drops.bufferBytes) + " bytes)";

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "console_results.hpp"
 #include "failure.hpp"
 #include "interface_choice.hpp"
 #include "twin_options.hpp"
@@ -31,7 +30,7 @@ template <typename Endpoint, typename Timer, typename StartupOption>
 int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
     const auto printError = [&](std::string_view text) { console.error(withNewlines(text, console.newline)); };
     const auto usageError = [&](const std::string& text) {
-        printError("zorvik-discover: " + text + "\n");
+        printError(std::string(kTwinName) + ": " + text + "\n");
         return kFailureStatus;
     };
     const auto report = [&](const Failure& failure) {
@@ -56,7 +55,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
         return kFailureStatus;
     }
     if (command.options.verbose && !by.empty()) {
-        printError("zorvik-discover: probing by " + describeInterfaces(by) + "\n");
+        printError(std::string(kTwinName) + ": probing by " + describeInterfaces(by) + "\n");
     }
 
     Endpoint Winsock1;

@@ -7,7 +7,6 @@
 namespace zorvik {
 namespace {
 
-constexpr const char* kName = "zorvik-discover";
 constexpr std::int32_t kMaxWaitMs = 3'600'000;
 
 std::string description() {
@@ -21,10 +20,10 @@ std::string description() {
 TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     TwinCommand command;
     TwinOptions& options = command.options;
-    CLI::App app(description(), kName);
+    CLI::App app(description(), std::string(kTwinName));
     app.formatter(std::make_shared<HelpFormatter>());
     app.set_version_flag("-V,--version",
-                         std::string(kName) + " (" + std::string(protocol::kProductName) + ") " +
+                         std::string(kTwinName) + " (" + std::string(protocol::kProductName) + ") " +
                              std::string(protocol::kVersion));
     auto* wait = app.add_option("-w,--wait", options.waitMs,
                                 "Listen for MS milliseconds, 1 to 3600000 (default 5000; watching, at most a round)")
@@ -87,7 +86,7 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         command.text = std::string(version.what()) + "\n";
     } catch (const CLI::ParseError& error) {
         command.kind = TwinCommand::Kind::PrintError;
-        command.text = std::string(kName) + ": " + error.what() + "\nUsage: " + kName +
+        command.text = std::string(kTwinName) + ": " + error.what() + "\nUsage: " + std::string(kTwinName) +
                        " [OPTIONS]\nRun with --help for more information.\n";
         command.status = kFailureStatus;
     }

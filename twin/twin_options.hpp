@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "protocol.hpp"
 
@@ -27,6 +28,8 @@ struct TwinOptions {
 };
 
 inline constexpr std::int32_t kProbeSpacingMs = 200;
+// The program's name, which also begins each of its messages on standard error.
+inline constexpr std::string_view kTwinName = "zorvik-discover";
 
 // What the command line asks for: a discovery, or a text to print and a status
 // (help and version on standard output, a usage error on standard error).

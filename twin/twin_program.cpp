@@ -39,17 +39,16 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
       watch_(options.missingRounds, std::chrono::system_clock::now) {
     auto& endpoint = parts_.endpoint;
     endpoint.runThrough([this](const std::function<void()>& callback) { dispatch_.deliver(callback); });
+    // Both run within a delivery slice, which the dispatch already runs.
     endpoint.onDataArrival([this](std::int32_t bytesTotal) {
-        dispatch_.deliver([this, bytesTotal] {
-            if (options_.format != OutputFormat::Text) {  // only its records say more than the sender
-                const auto elapsed = std::chrono::steady_clock::now() - roundStart_;
-                current_ = {bytesTotal, parts_.endpoint.remoteSenderPort(),
-                            std::chrono::duration_cast<milliseconds>(elapsed).count()};
-            }
-            form_.Winsock1_DataArrival(bytesTotal);
-        });
+        if (listsRecords()) {  // only a record per answer says more than the sender
+            const auto elapsed = std::chrono::steady_clock::now() - roundStart_;
+            current_ = {bytesTotal, parts_.endpoint.remoteSenderPort(),
+                        std::chrono::duration_cast<milliseconds>(elapsed).count()};
+        }
+        form_.Winsock1_DataArrival(bytesTotal);
     });
-    endpoint.onSliceEnd([this] { dispatch_.deliver([this] { txtResults_.flush(); }); });
+    endpoint.onSliceEnd([this] { txtResults_.flush(); });
 }
 
 bool TwinProgram::start() {
@@ -155,8 +154,7 @@ std::string TwinProgram::summary() {
     const auto details = lookUpDetails(addresses, kNameBudget);
     std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
-        const DeviceDetails none, &known = i < details.size() ? details[i] : none;
-        rows.push_back({dottedAddress(addresses[i]), known.mac, known.maker, known.name,
+        rows.push_back({dottedAddress(addresses[i]), details[i].mac, details[i].maker, details[i].name,
                         std::to_string(tally_.devices()[i].answers)});
     }
     if (options_.format == OutputFormat::Text) {
@@ -176,10 +174,13 @@ void TwinProgram::note(const std::string& text) {
     if (options_.quiet) {
         return;
     }
-    console_.error("zorvik-discover: " + text + std::string(console_.newline));
+    console_.error(std::string(kTwinName) + ": " + text + std::string(console_.newline));
 }
 
 void TwinProgram::format(std::string_view line, std::string& out) {
+    if (options_.quiet) {  // nothing of an answer is shown, counted or watched
+        return;
+    }
     const auto prefix = protocol::kResultPrefix;
     const std::string_view address = line.starts_with(prefix) ? line.substr(prefix.size()) : line;
     if (options_.watch) {
@@ -190,7 +191,7 @@ void TwinProgram::format(std::string_view line, std::string& out) {
     }
     const auto parsed = tallies() ? parseDottedAddress(address) : std::nullopt;
     const std::uint64_t answers = parsed ? tally_.add(*parsed) : 1;
-    if (options_.quiet || options_.details || options_.count || (options_.unique && answers != 1)) {
+    if (options_.details || options_.count || (options_.unique && answers != 1)) {
         return;
     }
     if (options_.format == OutputFormat::Text) {

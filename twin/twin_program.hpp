@@ -72,6 +72,11 @@ private:
     std::string summary();
     void note(const std::string& text);
     bool tallies() const noexcept { return options_.unique || options_.details || options_.count; }
+    // A JSON or CSV record for each answer, rather than its line or a summary.
+    bool listsRecords() const noexcept {
+        return options_.format != OutputFormat::Text && !options_.quiet && !options_.details && !options_.count &&
+               !options_.watch;
+    }
 
     TwinOptions options_;
     Parts parts_;

@@ -28,7 +28,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     const HANDLE output = standardHandle(STD_OUTPUT_HANDLE);
     if (output == nullptr) {
-        printError("zorvik-discover: error " + std::to_string(ERROR_INVALID_HANDLE) + ": standard output is closed\r\n");
+        printError(std::string(kTwinName) + ": error " + std::to_string(ERROR_INVALID_HANDLE) + ": standard output is closed\r\n");
         return kFailureStatus;
     }
     DWORD mode = 0;
