@@ -3,7 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <sys/resource.h>
+#include "measure.hpp"
 #endif
 
 #include <algorithm>
@@ -34,8 +34,7 @@ inline double threadCpuMs() {
 #else
     rusage cpu{};
     getrusage(RUSAGE_THREAD, &cpu);
-    return static_cast<double>(cpu.ru_utime.tv_sec + cpu.ru_stime.tv_sec) * 1000.0 +
-           static_cast<double>(cpu.ru_utime.tv_usec + cpu.ru_stime.tv_usec) / 1000.0;
+    return cpuMilliseconds(cpu);
 #endif
 }
 

@@ -51,7 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Datagram> kept;   // taken in within the caps, in order
     std::deque<Datagram> unread;  // announced and not read
     std::size_t announced = 0, scriptedBytes = 0;
-    std::uint64_t dropped = 0;
     bool stopped = false, closed = false, failed = false, raised = false;
     queue.runThrough([&](const std::function<void()>& callback) {
         try {
@@ -92,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             queue.takeIn(batch);
             if (input.ConsumeBool()) queue.caughtUp();
-            dropped = queue.drops().atCaps;  // the caps are far: nothing is dropped here
-            require(dropped == 0, "dropped below the caps");
+            // The caps are far: nothing is dropped here.
+            require(queue.drops().atCaps == 0, "dropped below the caps");
             kept.insert(kept.end(), sent.begin(), sent.end());
             break;
         }

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <chrono>
-#include <fstream>
 #include <functional>
 
 #include <QCoreApplication>
@@ -28,11 +25,5 @@ inline bool runUntil(const std::function<bool()>& condition,
 
 // Runs the event loop for a while, to show that something does not happen.
 inline void runFor(std::chrono::milliseconds period) { runUntil([] { return false; }, period); }
-
-inline long residentKiB() {
-    long pages = 0, resident = 0;
-    std::ifstream("/proc/self/statm") >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 }  // namespace zorvik::testing

@@ -22,7 +22,7 @@ set(msi ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi)
 execute_process(
     COMMAND wixl --arch x64 -o ${msi}
             -D ProductCode=${product_code} -D UpgradeCode=${upgrade_code} -D PackageCode=${package_code}
-            -D Product=${CPACK_ZORVIK_PRODUCT} -D Version=${version} -D Publisher=${CPACK_ZORVIK_PUBLISHER}
+            -D Product=${CPACK_ZORVIK_PRODUCT} -D Version=${version} -D Publisher=${CPACK_PACKAGE_VENDOR}
             -D Homepage=${CPACK_ZORVIK_HOMEPAGE} -D Icon=program.ico -D Staged=${staged_name}
             -D "UninstallKey=Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${CPACK_ZORVIK_PRODUCT}"
             ${CPACK_ZORVIK_WXS}
@@ -38,14 +38,14 @@ endif()
 # the time of the build into the summary information: set the one, and date
 # both of its times (created, last saved) by SOURCE_DATE_EPOCH.
 execute_process(
-    COMMAND msibuild ${msi} -s "${CPACK_ZORVIK_PRODUCT} ${version}" ${CPACK_ZORVIK_PUBLISHER} "x64;1033"
+    COMMAND msibuild ${msi} -s "${CPACK_ZORVIK_PRODUCT} ${version}" ${CPACK_PACKAGE_VENDOR} "x64;1033"
             "{${package_code}}"
     COMMAND_ERROR_IS_FATAL ANY)
 execute_process(
     COMMAND perl -0777 -pi -e [[
         BEGIN { $date = pack("Q<", ($ENV{SOURCE_DATE_EPOCH} + 11644473600) * 10000000) }
         # A FILETIME property (type 0x40) within a day of now is one of the two.
-        $n = s{\x40\0\0\0(.{8})}{ abs(unpack("Q<", $1) / 1e7 - 11644473600 - time) < 86400 ? "\x40\0\0\0$date" : "\x40\0\0\0$1" }gse;
+        s{\x40\0\0\0(.{8})}{ abs(unpack("Q<", $1) / 1e7 - 11644473600 - time) < 86400 ? "\x40\0\0\0$date" : "\x40\0\0\0$1" }gse;
         END { die "msi: wixl's build times not found\n" unless $dated == 2 }
         $dated = () = /\x40\0\0\0\Q$date\E/gs;
     ]] ${msi}

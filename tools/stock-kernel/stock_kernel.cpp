@@ -4,7 +4,7 @@
 // grants twice it, 425,984 bytes, as a stock kernel grants for any larger request).
 //
 // ZORVIK_RCVBUF_CAP=N   another cap in bytes
-// ZORVIK_RECEIVE_ERRNO=N every recvmmsg, recvmsg and recvfrom fails with errno N
+// ZORVIK_RECEIVE_ERRNO=N every recvmmsg fails with errno N (the endpoints' receive)
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -46,16 +46,6 @@ int setsockopt(int fd, int level, int name, const void* value, socklen_t length)
 int recvmmsg(int fd, mmsghdr* messages, unsigned count, int flags, ReceiveTimeout timeout) {
     static const auto real = next<decltype(&::recvmmsg)>("recvmmsg");
     return receiveFails() ? -1 : real(fd, messages, count, flags, timeout);
-}
-
-ssize_t recvmsg(int fd, msghdr* message, int flags) {
-    static const auto real = next<ssize_t (*)(int, msghdr*, int)>("recvmsg");
-    return receiveFails() ? -1 : real(fd, message, flags);
-}
-
-ssize_t recvfrom(int fd, void* buffer, size_t length, int flags, sockaddr* from, socklen_t* fromLength) {
-    static const auto real = next<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
-    return receiveFails() ? -1 : real(fd, buffer, length, flags, from, fromLength);
 }
 
 }  // extern "C"
