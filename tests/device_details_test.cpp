@@ -86,7 +86,8 @@ TEST(LookUpDetailsTest, lookUpDetails_neighboursOnABridge_macMakerAndNameOfEach_
     const auto table = readNeighbourTable();
     ASSERT_EQ(std::count_if(table.begin(), table.end(), [&](const Neighbour& n) { return added.count(n.address); }),
               255) << "not among neighbour_lan's neighbours: run it only by tests/neighbour_lan, in a private namespace";
-    const auto details = lookUpDetails({ipv4(21), ipv4(22), ipv4(23), ipv4(24), ipv4(25)}, seconds(2));
+    const auto details = lookUpDetails({ipv4(21), ipv4(22), ipv4(23), ipv4(24), ipv4(25)}, seconds(2),
+                                       [](const std::string& note) { ADD_FAILURE() << note; });
     std::vector<std::array<std::string, 3>> fields;
     for (const auto& [mac, maker, name] : details) fields.push_back({mac, maker, name});
     EXPECT_EQ(fields, (decltype(fields){{"00:22:72:00:00:01", "American Micro-Fuel Device Corp.", "cam-21.lan"},

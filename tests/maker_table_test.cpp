@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <future>
+#include <iostream>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "csv_reader.hpp"
 #include "installed_makers.hpp"
@@ -27,20 +34,13 @@ TEST(CsvReaderTest, next_quotedCommasQuotesAndLineBreaks_fieldsAsWritten) {
     EXPECT_EQ(records(""), Records{});
 }
 
-std::string written(const char* name, const std::string& rows) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream(path, std::ios::binary) << "Registry,Assignment,Organization Name,Organization Address\r\n" << rows;
-    return path;
-}
-
 TEST(MakerRegistryTest, makerOf_nestedBlocksFromFiles_longestMatchFirstNameElseNone) {
     MakerRegistry registry;
-    EXPECT_FALSE(registry.addCsvFile(::testing::TempDir() + "no-such.csv"));
-    ASSERT_TRUE(registry.addCsvFile(written("oui.csv", "MA-L,0050C2,Registry Itself,\r\n"
-                                                       "MA-L,002272,\"Large, Inc.\",\"1 Road,\nTown\"\r\n"
-                                                       "MA-L,002272,Later Claim,\r\nMA-L,00227G,Not Hex,\r\n")));
-    ASSERT_TRUE(registry.addCsvFile(written("mam.csv", "MA-M,0050C2A,Medium Ltd ,\r\n")));
-    ASSERT_TRUE(registry.addCsvFile(written("iab.csv", "IAB,0050C2AB1,Small GmbH,x\r\n")));
+    const std::string header = "Registry,Assignment,Organization Name,Organization Address\r\n";
+    registry.addCsv(header + "MA-L,0050C2,Registry Itself,\r\nMA-L,002272,\"Large, Inc.\",\"1 Road,\nTown\"\r\n"
+                             "MA-L,002272,Later Claim,\r\nMA-L,00227G,Not Hex,\r\n");
+    registry.addCsv(header + "MA-M,0050C2A,Medium Ltd ,\r\n");
+    registry.addCsv(header + "IAB,0050C2AB1,Small GmbH,x\r\n");
     const MakerTable table = registry.table();
     for (const auto& [mac, maker] : std::initializer_list<std::pair<std::uint64_t, std::string_view>>{
              {0x0050C2AB1000, "Small GmbH"}, {0x0050C2AB1FFF, "Small GmbH"}, {0x0050C2AB0FFF, "Medium Ltd"},
@@ -50,12 +50,57 @@ TEST(MakerRegistryTest, makerOf_nestedBlocksFromFiles_longestMatchFirstNameElseN
 }
 
 TEST(InstalledMakersTest, makerOf_registeredBlocks_theirMakers) {
-    const MakerTable installed = installedMakers();
+    const MakerTable installed = installedMakers([](const std::string& note) { ADD_FAILURE() << note; });
     EXPECT_EQ(installed.makerOf(0x002272000001), "American Micro-Fuel Device Corp.");  // MA-L
     EXPECT_EQ(installed.makerOf(0x208593B00001), "IOG Products LLC");                  // MA-M
     EXPECT_EQ(installed.makerOf(0x70B3D5F3E022), "ООО \"РОНЕКС\"");  // MA-S, quoted, in UTF-8
     EXPECT_EQ(installed.makerOf(0x0050C27D5001), "DEUTA-WERKE GmbH");                  // IAB
 }
+
+#ifndef _WIN32
+std::string folder(const std::string& name) {
+    const std::string path = ::testing::TempDir() + name;
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+// Each file from the first folder with a usable one; a missing file goes unsaid, and
+// any that is no regular file of at most 16 MiB costs one note and nothing else.
+TEST(InstalledMakersTest, readMakerFiles_fifoDeviceFolderHugeOrLoop_aNoteEach_missingUnsaid_nextFolderRead) {
+    const std::string none = folder("makers-none"), odd = folder("makers-odd"), good = folder("makers-good"),
+                      loop = folder("makers-loop");
+    ASSERT_EQ(::mkfifo((odd + "/oui.csv").c_str(), 0600), 0);  // opened plainly, it would block
+    std::filesystem::create_symlink("/dev/zero", odd + "/mam.csv");  // read plainly, it never ends
+    std::filesystem::create_directory(odd + "/oui36.csv");
+    std::ofstream(odd + "/iab.csv").close();
+    std::filesystem::resize_file(odd + "/iab.csv", 20 << 20);
+    std::ofstream(good + "/oui.csv") << "Registry,Assignment,Organization Name,Organization Address\nMA-L,002272,Good,\n";
+    std::filesystem::create_symlink("oui.csv", loop + "/oui.csv");
+    std::vector<std::string> notes;
+    const auto read = [&](std::initializer_list<std::string_view> folders) {
+        auto reading = std::async(std::launch::async, [&, folders] {
+            return readMakerFiles(folders, [&](const std::string& note) { notes.push_back(note); });
+        });
+        if (reading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            std::cerr << "readMakerFiles still reading after 20 s\n";
+            std::_Exit(1);
+        }
+        return reading.get();
+    };
+    const MakerRegistry registry = read({none, odd, good});
+    const std::string why = "makers not read from " + odd;
+    EXPECT_EQ(notes, (std::vector<std::string>{why + "/oui36.csv: it is a folder, not a regular file",
+                                               why + "/iab.csv: it is larger than 16777216 bytes",
+                                               why + "/mam.csv: it is a device, not a regular file",
+                                               why + "/oui.csv: it is a FIFO, not a regular file"}));
+    const MakerTable table = registry.table();
+    EXPECT_TRUE(table.small.empty() && table.medium.empty() && table.makerOf(0x002272000001) == "Good");
+    notes.clear();
+    EXPECT_TRUE(read({loop}).table().large.empty());
+    EXPECT_EQ(notes, std::vector<std::string>{"makers not read from " + loop + "/oui.csv: error 40: Too many levels of symbolic links"});
+}
+#endif
 
 }  // namespace
 }  // namespace zorvik

@@ -1,9 +1,9 @@
 #include "device_details.hpp"
 
 #include <array>
+#include <optional>
 #include <unordered_map>
 
-#include "installed_makers.hpp"
 #include "name_lookups.hpp"
 #include "neighbours.hpp"
 
@@ -38,7 +38,7 @@ std::string makerOf(const std::array<std::uint8_t, 6>& mac, const MakerTable& ma
 }  // namespace
 
 std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addresses,
-                                         std::chrono::milliseconds nameBudget) {
+                                         std::chrono::milliseconds nameBudget, const MakerNote& note) {
     const auto deadline = std::chrono::steady_clock::now() + nameBudget;
     // The names first, as they take longest; the rest is read meanwhile.
     NameLookups names(addresses, hostNameOf);
@@ -47,10 +47,12 @@ std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addre
         macs.emplace(n.address, n.mac);  // an address on two links keeps the first
     }
     std::vector<DeviceDetails> details(addresses.size());
+    std::optional<MakerTable> makers;  // read only for a device with a MAC
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         if (const auto known = macs.find(addresses[i]); known != macs.end()) {
+            if (!makers) makers = installedMakers(note);
             details[i].mac = macText(known->second);
-            details[i].maker = makerOf(known->second, installedMakers());
+            details[i].maker = makerOf(known->second, *makers);
         }
     }
     std::vector<std::string> found = names.takeBy(deadline);

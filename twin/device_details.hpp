@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "installed_makers.hpp"
+
 namespace zorvik {
 
 // What the system knows of a device; each field empty where it knows nothing.
@@ -22,7 +24,8 @@ inline constexpr std::string_view kLocallyAdministered = "(locally administered)
 // order: the MAC from its neighbour table, without sending anything to learn
 // one; the maker of that MAC; and the host name by reverse lookup. Host names
 // are looked up for at most `nameBudget` in all, and the call returns within it.
+// `note` is told of maker files that could not be used (installedMakers).
 std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addresses,
-                                         std::chrono::milliseconds nameBudget);
+                                         std::chrono::milliseconds nameBudget, const MakerNote& note);
 
 }  // namespace zorvik

@@ -1,20 +1,44 @@
 #include "installed_makers.hpp"
 
-#include <string>
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+#include "regular_file.hpp"
 
 namespace zorvik {
 
-MakerTable installedMakers() {
-    static const MakerRegistry registry = [] {
-        MakerRegistry read;
-        // update-ieee-data keeps fresher copies than the package's own in /var/lib.
-        for (const char* file : {"oui36.csv", "iab.csv", "mam.csv", "oui.csv"}) {
-            static_cast<void>(read.addCsvFile(std::string("/var/lib/ieee-data/") + file) ||
-                              read.addCsvFile(std::string("/usr/share/ieee-data/") + file));
+MakerRegistry readMakerFiles(std::initializer_list<std::string_view> folders, const MakerNote& note) {
+    MakerRegistry registry;
+    for (const char* name : {"oui36.csv", "iab.csv", "mam.csv", "oui.csv"}) {
+        for (const auto folder : folders) {
+            const std::string path = std::string(folder) + '/' + name;
+            const FileRead file = readRegularFile(path, kMaxRegistryBytes);
+            if (file.problem.empty()) {
+                registry.addCsv(file.text);
+                break;
+            }
+            // Makers are a courtesy: a file that is missing goes unmentioned, and no file stops the run.
+            if (file.error != ENOENT) note("makers not read from " + path + ": " + file.problem);
         }
-        return read;
+    }
+    return registry;
+}
+
+MakerTable installedMakers(const MakerNote& note) {
+    struct Read {
+        MakerRegistry registry;
+        std::vector<std::string> notes;
+    };
+    static const Read read = [] {
+        Read made;
+        // update-ieee-data keeps fresher copies than the package's own in /var/lib.
+        made.registry = readMakerFiles({"/var/lib/ieee-data", "/usr/share/ieee-data"},
+                                       [&](const std::string& text) { made.notes.push_back(text); });
+        return made;
     }();
-    return registry.table();
+    for (const auto& text : read.notes) note(text);
+    return read.registry.table();
 }
 
 }  // namespace zorvik

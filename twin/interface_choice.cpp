@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "destination.hpp"
+#include "untrusted_text.hpp"
 
 namespace zorvik {
 
@@ -13,17 +14,17 @@ NetworkInterface chooseInterface(const std::vector<NetworkInterface>& available,
         return address ? *address != 0 && i.address == *address : i.name == nameOrAddress;
     };
     const auto found = std::find_if(available.begin(), available.end(), named);
+    const std::string shown = visibleText(nameOrAddress);
     if (found == available.end()) {
-        throw UsageError(address ? nameOrAddress + " is not the address of any interface"
-                                 : "no interface '" + nameOrAddress + "'");
+        throw UsageError(address ? shown + " is not the address of any interface" : "no interface '" + shown + "'");
     }
     if (!found->up) {
-        throw UsageError("interface '" + nameOrAddress + "' is down");
+        throw UsageError("interface '" + shown + "' is down");
     }
     const auto withAddress = std::find_if(found, available.end(),
                                           [&](const NetworkInterface& i) { return named(i) && i.address != 0; });
     if (withAddress == available.end()) {
-        throw UsageError("interface '" + nameOrAddress + "' has no IPv4 address");
+        throw UsageError("interface '" + shown + "' has no IPv4 address");
     }
     return *withAddress;
 }
@@ -52,7 +53,7 @@ std::vector<NetworkInterface> everyMulticastInterface(const std::vector<NetworkI
 std::string describeInterfaces(const std::vector<NetworkInterface>& chosen) {
     std::string text;
     for (const auto& i : chosen) {
-        text += (text.empty() ? "" : ", ") + i.name + " (" + dottedAddress(i.address) + ")";
+        text += (text.empty() ? "" : ", ") + visibleText(i.name) + " (" + dottedAddress(i.address) + ")";
     }
     return text;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,10 +45,13 @@ int main(int argc, char** argv) {
     }
     zorvik::MakerRegistry registry;
     for (int i = 3; i < argc; ++i) {
-        if (!registry.addCsvFile(argv[i])) {
+        std::ifstream file(argv[i], std::ios::binary);
+        const std::string text(std::istreambuf_iterator<char>(file), {});
+        if (!file) {
             std::cerr << "make_maker_table: cannot read " << argv[i] << '\n';
             return 1;
         }
+        registry.addCsv(text);
     }
     const zorvik::MakerTable table = registry.table();
     if (table.small.empty() || table.medium.empty() || table.large.empty()) {
@@ -70,7 +74,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < table.nameStarts.size(); ++i) {
         out << (i % 10 == 0 ? "\n   " : "") << ' ' << table.nameStarts[i] << "u,";
     }
-    out << "\n};\n\n}  // namespace\n\nMakerTable installedMakers() {\n"
+    out << "\n};\n\n}  // namespace\n\nMakerTable installedMakers(const MakerNote&) {\n"
         << "    return {kSmall, kMedium, kLarge, {kNameText, sizeof kNameText - 1}, kNameStarts};\n}\n\n"
         << "}  // namespace zorvik\n";
     out.close();

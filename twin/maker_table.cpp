@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 #include "csv_reader.hpp"
@@ -69,16 +67,6 @@ void MakerRegistry::addCsv(std::string_view text) {
     for (auto* blocks : {&small_, &medium_, &large_}) {
         settle(*blocks);
     }
-}
-
-bool MakerRegistry::addCsvFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::string text(std::istreambuf_iterator<char>(file), {});
-    if (!file) {
-        return false;
-    }
-    addCsv(text);
-    return true;
 }
 
 std::uint32_t MakerRegistry::nameIndex(std::string_view name) {

@@ -26,14 +26,12 @@ struct MakerTable {
 // A MakerTable read from the registries' CSV files (oui.csv, mam.csv, oui36.csv, iab.csv).
 class MakerRegistry {
 public:
-    // Adds the blocks of one registry file (a block already known keeps its
-    // maker); false, adding nothing, when it cannot be read.
-    bool addCsvFile(const std::string& path);
+    // Adds the blocks of one registry file's text; a block already known keeps its maker.
+    void addCsv(std::string_view text);
 
     MakerTable table() const { return {small_, medium_, large_, nameText_, nameStarts_}; }
 
 private:
-    void addCsv(std::string_view text);
     std::uint32_t nameIndex(std::string_view name);
 
     std::vector<std::uint64_t> small_, medium_, large_;

@@ -3,36 +3,32 @@
 #include <algorithm>
 #include <cctype>
 
+#include "untrusted_text.hpp"
+
 namespace zorvik {
 namespace {
 
-// The JSON string literal of UTF-8 text, quotes included.
+// The JSON string literal of any text, quotes included.
 void appendJsonString(std::string& out, std::string_view text) {
     out += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[(c >> 4) & 0xf];
-            out += kHex[c & 0xf];
-        } else {
-            out += c;
-        }
-    }
+    appendUntrusted(out, text, TextForm::Json);
     out += '"';
 }
 
-// The CSV field of any text: quoted when it holds a comma, a quote, CR or LF.
-void appendCsvField(std::string& out, std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += text;
+// The CSV field of any text: quoted when it holds a comma, a semicolon (the
+// separator where a comma is the decimal point), a quote, CR or LF. Text that
+// a spreadsheet would take for a formula gets an apostrophe before it.
+void appendCsvField(std::string& out, std::string_view text, bool number) {
+    const bool formula =
+        !number && !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    std::string field(formula ? "'" : "");
+    appendUntrusted(field, text, TextForm::CsvField);
+    if (!formula && field.find_first_of(",;\"\r\n") == std::string::npos) {
+        out += field;
         return;
     }
     out += '"';
-    for (const char c : text) {
+    for (const char c : field) {
         if (c == '"') out += '"';
         out += c;
     }
@@ -60,14 +56,14 @@ void appendRecord(std::string& out, OutputFormat format, std::span<const Field> 
     case OutputFormat::Csv:
         for (const auto& field : fields) {
             if (&field != fields.data()) out += ',';
-            appendCsvField(out, field.value);
+            appendCsvField(out, field.value, field.number);
         }
         out += kCsvLineEnd;
         return;
     case OutputFormat::Text:
         for (const auto& field : fields) {
             if (&field != fields.data()) out += ' ';
-            out += field.value;
+            appendUntrusted(out, field.value, TextForm::Visible);
         }
         out += newline;
         return;
@@ -85,26 +81,34 @@ std::string csvHeader(std::span<const std::string_view> names) {
 
 std::string alignedTable(std::span<const std::string_view> names, const std::vector<std::vector<std::string>>& rows,
                          std::string_view newline) {
-    std::vector<std::string> header;
-    std::vector<std::size_t> widths;
+    // Each cell as shown, with the columns it takes on a terminal.
+    using Cells = std::vector<std::pair<std::string, std::size_t>>;
+    std::vector<Cells> lines(1);
     for (const auto name : names) {
-        header.emplace_back(name);
-        for (auto& c : header.back()) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        widths.push_back(name.size());
+        std::string upper(name);
+        for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        lines[0].emplace_back(std::move(upper), name.size());
     }
     for (const auto& row : rows) {
-        for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+        auto& cells = lines.emplace_back();
+        for (const auto& cell : row) {
+            std::string shown = visibleText(cell);
+            const std::size_t width = displayWidth(shown);
+            cells.emplace_back(std::move(shown), width);
+        }
+    }
+    std::vector<std::size_t> widths(names.size());
+    for (const auto& cells : lines) {
+        for (std::size_t i = 0; i < cells.size() && i < widths.size(); ++i) widths[i] = std::max(widths[i], cells[i].second);
     }
     std::string out;
-    const auto appendLine = [&](const std::vector<std::string>& cells) {
+    for (const auto& cells : lines) {
         for (std::size_t i = 0; i < cells.size(); ++i) {
-            out += cells[i];
-            if (i + 1 < cells.size()) out.append(widths[i] + 2 - cells[i].size(), ' ');
+            out += cells[i].first;
+            if (i + 1 < cells.size()) out.append(widths[i] + 2 - cells[i].second, ' ');
         }
         out += newline;
-    };
-    appendLine(header);
-    for (const auto& row : rows) appendLine(row);
+    }
     return out;
 }
 

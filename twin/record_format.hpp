@@ -21,14 +21,17 @@ struct Field {
 inline constexpr std::string_view kCsvLineEnd = "\r\n";
 
 // Appends one record: a JSON object, a CSV row, or the values in text
-// separated by spaces; each line ended by `newline`, CSV's by CR LF.
+// separated by spaces; each line ended by `newline`, CSV's by CR LF. Every
+// value is taken for untrusted text (untrusted_text.hpp), and a CSV cell that
+// a spreadsheet could take for a formula is quoted with an apostrophe first.
 void appendRecord(std::string& out, OutputFormat format, std::span<const Field> fields, std::string_view newline);
 
 // The CSV header row of records with fields of these names.
 std::string csvHeader(std::span<const std::string_view> names);
 
 // Text in columns: the names in capitals, then each row, each column as wide
-// as its widest cell and two spaces apart; the last column is not padded.
+// on a terminal as its widest cell and two spaces apart; the last column is
+// not padded. Cells are untrusted text, shown as visibleText does.
 std::string alignedTable(std::span<const std::string_view> names, const std::vector<std::vector<std::string>>& rows,
                          std::string_view newline);
 

@@ -151,7 +151,7 @@ std::string TwinProgram::summary() {
     }
     std::vector<std::uint32_t> addresses;
     for (const auto& device : tally_.devices()) addresses.push_back(device.address);
-    const auto details = lookUpDetails(addresses, kNameBudget);
+    const auto details = lookUpDetails(addresses, kNameBudget, [this](const std::string& text) { note(text); });
     std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         rows.push_back({dottedAddress(addresses[i]), details[i].mac, details[i].maker, details[i].name,
