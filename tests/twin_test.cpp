@@ -10,6 +10,7 @@
 #include "device_watch.hpp"
 #include "record_format.hpp"
 #include "twin_options.hpp"
+#include "untrusted_text.hpp"
 
 #ifdef __SANITIZE_ADDRESS__
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();  // GCC ships no header for it
@@ -69,17 +70,51 @@ TEST(TwinOptionsTest, parseWatchAndHelp_waitDefaultsToTheLesserOf5sAndTheRound_h
 // ---- Records ----
 
 TEST(RecordFormatTest, appendRecord_awkwardText_rfc4180CsvAndEscapedJson_textTableAligned) {
-    const Field fields[] = {{"name", "a,\"b\"\r\nc"}, {"maker", "Back\\slash \x01"}, {"answers", "2", true}};
+    const Field fields[] = {{"name", "a,\"b\"\r\nc"}, {"maker", "Back\\slash"}, {"answers", "2", true}};
     std::string csv, json;
     appendRecord(csv, OutputFormat::Csv, fields, "\n");
     appendRecord(json, OutputFormat::Json, fields, "\n");
-    EXPECT_EQ(csv, "\"a,\"\"b\"\"\r\nc\",Back\\slash \x01,2\r\n");
-    EXPECT_EQ(json, R"({"name":"a,\"b\"\u000d\u000ac","maker":"Back\\slash \u0001","answers":2})" "\n");
+    EXPECT_EQ(csv, "\"a,\"\"b\"\"\r\nc\",Back\\slash,2\r\n");
+    EXPECT_EQ(json, R"({"name":"a,\"b\"\u000d\u000ac","maker":"Back\\slash","answers":2})" "\n");
     const std::string_view names[] = {"address", "mac", "answers"};
     EXPECT_EQ(csvHeader(names), "address,mac,answers\r\n");
-    EXPECT_EQ(alignedTable(names, {{"10.5.0.21", "", "1"}, {"10.5.0.3", "00:22:72:00:00:01", "12"}}, "\r\n"),
+    // Columns by what a terminal shows: escapes, two-byte letters, wide and combining characters.
+    EXPECT_EQ(alignedTable(names, {{"10.5.0.21", "", "1"}, {"10.5.0.3", "00:22:72:00:00:01", "12"},
+                                   {"\x1b[2J", "ООО \"РОНЕКС\"", "3"}, {"東京", "e\xcc\x81", "4"}}, "\r\n"),
               "ADDRESS    MAC                ANSWERS\r\n10.5.0.21                     1\r\n"
-              "10.5.0.3   00:22:72:00:00:01  12\r\n");
+              "10.5.0.3   00:22:72:00:00:01  12\r\n\\x1b[2J    ООО \"РОНЕКС\"       3\r\n"
+              "東京       e\xcc\x81                  4\r\n");
+}
+
+// Names and makers come from the network and from system files: no format lets
+// one start a formula, write a control character or break UTF-8.
+TEST(RecordFormatTest, appendRecord_hostileText_noFormulaNoControlValidUtf8_inEveryFormat) {
+    struct Case { std::string_view given, text, csv, json; };
+    std::string replaced;
+    for (int i = 0; i < 14; ++i) replaced += "\uFFFD";
+    for (const auto& [given, text, csv, json] : std::initializer_list<Case>{
+             {"=1+2", "=1+2", "\"'=1+2\"", "=1+2"}, {"+plugg srl", "+plugg srl", "\"'+plugg srl\"", "+plugg srl"},
+             {"-cmd|x", "-cmd|x", "\"'-cmd|x\"", "-cmd|x"}, {"@SUM(1)", "@SUM(1)", "\"'@SUM(1)\"", "@SUM(1)"},
+             {"\tx", "\\x09x", "\"'\\x09x\"", "\\u0009x"}, {"\rx", "\\x0dx", "\"'\rx\"", "\\u000dx"},
+             {"a=1", "a=1", "a=1", "a=1"}, {"a;=1", "a;=1", "\"a;=1\"", "a;=1"},  // ';' splits cells in some locales
+             {"a\rb", "a\\x0db", "\"a\rb\"", "a\\u000db"}, {"a\nb", "a\\x0ab", "\"a\nb\"", "a\\u000ab"},
+             {"\x1b]0;t\a\x1b[2J", "\\x1b]0;t\\x07\\x1b[2J", "\"\\x1b]0;t\\x07\\x1b[2J\"", "\\u001b]0;t\\u0007\\u001b[2J"},
+             {"\x7f\xc2\x9b\xc2\x80\xc2\x9f\xc2\xa0", "\\x7f\\u009b\\u0080\\u009f\xc2\xa0", "\\x7f\\u009b\\u0080\\u009f\xc2\xa0",
+              "\\u007f\\u009b\\u0080\\u009f\xc2\xa0"},  // DEL, C1 controls, then a no-break space
+             {"caf\xe9!", "caf\uFFFD!", "caf\uFFFD!", "caf\uFFFD!"},
+             {"\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82", replaced, replaced, replaced},  // overlong
+             // twice, a surrogate, past U+10FFFF, cut short: a U+FFFD for each byte
+             {"ООО \xf0\x9f\x93\xb7 \xef\xbf\xbd", "ООО \xf0\x9f\x93\xb7 \xef\xbf\xbd", "ООО \xf0\x9f\x93\xb7 \xef\xbf\xbd",
+              "ООО \xf0\x9f\x93\xb7 \xef\xbf\xbd"}}) {
+        const Field fields[] = {{"name", std::string(given)}, {"answers", "-1", true}};
+        std::string shown[3];
+        for (const auto format : {OutputFormat::Text, OutputFormat::Csv, OutputFormat::Json})
+            appendRecord(shown[static_cast<int>(format)], format, fields, "\n");
+        EXPECT_EQ(shown[static_cast<int>(OutputFormat::Text)], std::string(text) + " -1\n") << given;
+        EXPECT_EQ(shown[static_cast<int>(OutputFormat::Csv)], std::string(csv) + ",-1\r\n") << given;
+        EXPECT_EQ(shown[static_cast<int>(OutputFormat::Json)], R"({"name":")" + std::string(json) + R"(","answers":-1})" "\n") << given;
+    }
+    EXPECT_EQ(visibleText(std::string_view("caf\xc3\xa9").substr(0, 4)), "caf\uFFFD");  // a view that ends inside a letter
 }
 
 TEST(RecordFormatTest, utcTimestamp_anyInstant_isoSecondsInUtc) {
