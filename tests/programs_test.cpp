@@ -187,6 +187,45 @@ TEST_F(ProgramTest, discoverFormatsAndProbes_rowsCountsOrNothing_csvReadable_hin
                        "zorvik-discover.\ntty -q|\n");
 }
 
+// Names from a hosts file, makers from a maker file and an interface name, each
+// chosen by an attacker: in every format each line parses, no byte is a control
+// but a line end, no cell starts a formula, and invalid UTF-8 is U+FFFD.
+TEST_F(ProgramTest, discoverDetailsOfHostileNamesMakersAndInterface_everyLineParses_noControlByteNoFormula) {
+    const QString script = R"sh(mount --make-rprivate / && hosts=$(mktemp) && makers=$(mktemp -d) &&
+printf '127.0.0.1 localhost\n10.5.0.2 =1+2\n10.5.0.3 @SUM(1)\n10.5.0.4 \e]0;title\a\e[2J\n10.5.0.5 caf\xe9\n' >"$hosts" &&
+printf "Registry,Assignment,Organization Name,Organization Address\r\nMA-L,000002,-2+3+cmd|' /C calc'!A0,\r\n\
+MA-L,000003,+plugg srl,\r\nMA-L,000004,\e[31mred\xc2\x9b2J,\r\nMA-L,000005,@pos.com\xff,\r\n" >"$makers/oui.csv" &&
+mount --bind "$hosts" /etc/hosts && for d in /var/lib/ieee-data /usr/share/ieee-data; do [[ ! -d $d ]] || mount --bind "$makers" "$d" || exit; done &&
+b=$'br\e[2J' && ip link add "$b" type bridge && ip addr add 10.5.0.1/24 dev "$b" && ip link set "$b" up &&
+for i in 2 3 4 5; do ip addr add 10.5.0.$i/32 dev "$b" && ip neigh add 10.5.0.$i lladdr 00:00:0$i:00:00:01 dev "$b" nud permanent || exit; done &&
+exec 3< <(exec ./zorvik-device-sim --interface "$b" --first-address 10.5.0.2 --hosts 4) && read -r l <&3 &&
+for f in text csv json; do ./zorvik-discover -i "$b" -v -w 500 --details --format $f >"$makers/$f" 2>"$makers/err" || exit; done &&
+python3 - "$makers" <<'PY'
+import csv, json, sys
+out = {f: open(sys.argv[1] + '/' + f, 'rb').read() for f in ('text', 'csv', 'json', 'err')}
+for f, data in out.items():
+    ends = b'\r\n' if f == 'csv' else b'\n'
+    assert all(b >= 0x20 for b in data.replace(ends, b'')), (f, data)
+    out[f] = data.decode('utf-8').split(ends.decode())[:-1]
+rows = [r for line in out['csv'] for r in csv.reader([line], strict=True)]
+assert all(len(r) == 5 for r in rows), rows
+print(ascii(sorted(r[2:4] for r in rows[1:])))
+print(ascii(sorted([o['maker'], o['name']] for o in map(json.loads, out['json']))))
+for line in out['text'] + out['err']: print(ascii(line))
+PY)sh";
+    Process lan(testing::lan(), QStringList{"--devices", "0", "--", "bash"} + inBin(script));
+    ASSERT_EQ(lan.finish(), 0) << lan.err;
+    EXPECT_EQ(lan.out, R"out([["'+plugg srl", "'@SUM(1)"], ["'-2+3+cmd|' /C calc'!A0", "'=1+2"], ["'@pos.com\ufffd", 'caf\ufffd'], ['\\x1b[31mred\\u009b2J', '\\x1b]0;title\\x07\\x1b[2J']]
+[['\x1b[31mred\x9b2J', '\x1b]0;title\x07\x1b[2J'], ['+plugg srl', '@SUM(1)'], ["-2+3+cmd|' /C calc'!A0", '=1+2'], ['@pos.com\ufffd', 'caf\ufffd']]
+'ADDRESS   MAC                MAKER                   NAME                     ANSWERS'
+"10.5.0.2  00:00:02:00:00:01  -2+3+cmd|' /C calc'!A0  =1+2                     1"
+'10.5.0.3  00:00:03:00:00:01  +plugg srl              @SUM(1)                  1'
+'10.5.0.4  00:00:04:00:00:01  \\x1b[31mred\\u009b2J     \\x1b]0;title\\x07\\x1b[2J  1'
+'10.5.0.5  00:00:05:00:00:01  @pos.com\ufffd               caf\ufffd                     1'
+'zorvik-discover: probing by br\\x1b[2J (10.5.0.1)'
+)out");
+}
+
 TEST_F(ProgramTest, watch_deviceStoppedThenBack_goneThenAppearedAgain_stopSignalsEndAfterWholeLinesWithStatus0) {
     auto stopping = startDevices({"--first-address", "127.0.0.5"});
     const auto staying = startDevices({"--first-address", "127.0.0.6"});
