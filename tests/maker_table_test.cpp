@@ -99,6 +99,7 @@ TEST(InstalledMakersTest, readMakerFiles_fifoDeviceFolderHugeOrLoop_aNoteEach_mi
     notes.clear();
     EXPECT_TRUE(read({loop}).table().large.empty());
     EXPECT_EQ(notes, std::vector<std::string>{"makers not read from " + loop + "/oui.csv: error 40: Too many levels of symbolic links"});
+    for (const auto& made : {none, odd, good, loop}) std::filesystem::remove_all(made);
 }
 #endif
 

@@ -191,11 +191,11 @@ TEST_F(ProgramTest, discoverFormatsAndProbes_rowsCountsOrNothing_csvReadable_hin
 // chosen by an attacker: in every format each line parses, no byte is a control
 // but a line end, no cell starts a formula, and invalid UTF-8 is U+FFFD.
 TEST_F(ProgramTest, discoverDetailsOfHostileNamesMakersAndInterface_everyLineParses_noControlByteNoFormula) {
-    const QString script = R"sh(mount --make-rprivate / && hosts=$(mktemp) && makers=$(mktemp -d) &&
+    const QString script = R"sh(mount --make-rprivate / && hosts=$(mktemp) && makers=$(mktemp -d) && trap 'rm -r "$makers"' EXIT &&
 printf '127.0.0.1 localhost\n10.5.0.2 =1+2\n10.5.0.3 @SUM(1)\n10.5.0.4 \e]0;title\a\e[2J\n10.5.0.5 caf\xe9\n' >"$hosts" &&
 printf "Registry,Assignment,Organization Name,Organization Address\r\nMA-L,000002,-2+3+cmd|' /C calc'!A0,\r\n\
 MA-L,000003,+plugg srl,\r\nMA-L,000004,\e[31mred\xc2\x9b2J,\r\nMA-L,000005,@pos.com\xff,\r\n" >"$makers/oui.csv" &&
-mount --bind "$hosts" /etc/hosts && for d in /var/lib/ieee-data /usr/share/ieee-data; do [[ ! -d $d ]] || mount --bind "$makers" "$d" || exit; done &&
+mount --bind "$hosts" /etc/hosts && rm "$hosts" && for d in /var/lib/ieee-data /usr/share/ieee-data; do [[ ! -d $d ]] || mount --bind "$makers" "$d" || exit; done &&
 b=$'br\e[2J' && ip link add "$b" type bridge && ip addr add 10.5.0.1/24 dev "$b" && ip link set "$b" up &&
 for i in 2 3 4 5; do ip addr add 10.5.0.$i/32 dev "$b" && ip neigh add 10.5.0.$i lladdr 00:00:0$i:00:00:01 dev "$b" nud permanent || exit; done &&
 exec 3< <(exec ./zorvik-device-sim --interface "$b" --first-address 10.5.0.2 --hosts 4) && read -r l <&3 &&
