@@ -21,7 +21,7 @@ MakerTable installedMakers(const MakerNote& note);
 // Only a regular file of at most kMaxRegistryBytes is read.
 MakerRegistry readMakerFiles(std::initializer_list<std::string_view> folders, const MakerNote& note);
 
-// oui.csv, the largest, is 3 MB.
+// Over five times oui.csv, the largest (3 MB).
 inline constexpr std::size_t kMaxRegistryBytes = 16 << 20;
 
 }  // namespace zorvik

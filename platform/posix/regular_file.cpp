@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "failure.hpp"
+#include "unique_socket.hpp"  // owns any descriptor
 
 namespace zorvik {
 namespace {
@@ -33,20 +34,6 @@ std::string refusal(const struct stat& status) {
     }
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 }  // namespace
 
 FileRead readRegularFile(const std::string& path, std::size_t maxBytes) {
@@ -60,7 +47,7 @@ FileRead readRegularFile(const std::string& path, std::size_t maxBytes) {
         return {{}, 0, std::move(why)};
     }
     // Without blocking, should it have been swapped for a FIFO meanwhile.
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueSocket file(realSystemCalls(), ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
         return failed(errno);
     }
