@@ -17,16 +17,18 @@ void appendJsonString(std::string& out, std::string_view text) {
 
 // The CSV field of any text: quoted when it holds a comma, a semicolon (the
 // separator where a comma is the decimal point), a quote, CR or LF. Text that
-// a spreadsheet would take for a formula gets an apostrophe before it.
+// a spreadsheet would take for a formula gets an apostrophe before it, and quotes.
 void appendCsvField(std::string& out, std::string_view text, bool number) {
     const bool formula =
         !number && !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
-    std::string field(formula ? "'" : "");
-    appendUntrusted(field, text, TextForm::CsvField);
-    if (!formula && field.find_first_of(",;\"\r\n") == std::string::npos) {
-        out += field;
+    const std::size_t start = out.size();
+    if (formula) out += '\'';
+    appendUntrusted(out, text, TextForm::CsvField);
+    if (!formula && out.find_first_of(",;\"\r\n", start) == std::string::npos) {
         return;
     }
+    const std::string field = out.substr(start);
+    out.resize(start);
     out += '"';
     for (const char c : field) {
         if (c == '"') out += '"';
