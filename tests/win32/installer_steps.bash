@@ -30,9 +30,7 @@ step() {
 read_only_step() {
     local setup=$ZORVIK_WINEPREFIX.read-only
     mkdir -p "$1"
-    printf '#!/bin/sh
-mount --bind "%s" "%s" && mount -o remount,bind,ro "%s" "%s"
-' "$1" "$1" "$1" "$1" >"$setup"
+    printf '#!/bin/sh\nmount --bind "%s" "%s" && mount -o remount,bind,ro "%s" "%s"\n' "$1" "$1" "$1" "$1" >"$setup"
     chmod +x "$setup"
     shift
     ZORVIK_WINE_SETUP=$setup step "$@"
