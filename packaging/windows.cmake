@@ -1,12 +1,18 @@
 # Windows: a portable zip, a setup program (NSIS, for all users or for one) and
-# an MSI (per machine, for deployment) of the two programs with README.txt and
-# LICENSE.txt, made by CPack with Debian's makensis and msitools' wixl.
+# an MSI (per machine, for deployment) of the two programs with README.txt,
+# LICENSE.txt and THIRD-PARTY-NOTICES.txt, made by CPack with Debian's makensis
+# and msitools' wixl.
 set(windows_packaging ${CMAKE_CURRENT_LIST_DIR}/windows)
-install(TARGETS zorvik-discovery RUNTIME DESTINATION .)
-if(TARGET zorvik-discover)
-    install(TARGETS zorvik-discover RUNTIME DESTINATION .)
-endif()
-install(FILES ${windows_packaging}/README.txt ${windows_packaging}/LICENSE.txt DESTINATION .)
+foreach(program zorvik-discovery zorvik-discover)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION .)
+        # The archives linked into the program, for the test that each has its notice.
+        target_link_options(${program} PRIVATE LINKER:-Map=$<TARGET_FILE:${program}>.map)
+    endif()
+endforeach()
+install(FILES ${windows_packaging}/README.txt DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/THIRD-PARTY-NOTICES DESTINATION . RENAME THIRD-PARTY-NOTICES.txt)
 
 set(CPACK_GENERATOR ZIP NSIS External)
 set(CPACK_PACKAGE_NAME zorvik-discovery)
@@ -29,6 +35,7 @@ set(CPACK_ZORVIK_HOMEPAGE ${ZORVIK_HOMEPAGE})
 string(REPLACE "," "." CPACK_ZORVIK_VERSION_QUAD ${ZORVIK_VERSION_COMMAS})
 set(CPACK_ZORVIK_ICON ${PROJECT_SOURCE_DIR}/platform/win32/resources/zorvik-discovery.ico)
 set(CPACK_ZORVIK_WELCOME_BITMAP ${windows_packaging}/welcome.bmp)
+set(CPACK_ZORVIK_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 # The MSI's for ever: a later version replaces an earlier one by it.
 set(CPACK_ZORVIK_UPGRADE_CODE 6F1B3C2D-84A5-4E7F-9B60-2C8D1E4F7A93)
 set(CPACK_ZORVIK_WXS ${windows_packaging}/zorvik-discovery.wxs)

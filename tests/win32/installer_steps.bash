@@ -24,6 +24,19 @@ step() {
     "$wine" cmd /c 'C:\step.bat' 2>/dev/null | tr -d '\r'
 }
 
+# read_only_step DIR LINE...: step, with the folder DIR (made if need be)
+# read-only to the step alone: a read-only bind mount in its namespace's own
+# mounts (as root a mode would not stop a write).
+read_only_step() {
+    local setup=$ZORVIK_WINEPREFIX.read-only
+    mkdir -p "$1"
+    printf '#!/bin/sh\nmount --bind "%s" "%s" && mount -o remount,bind,ro "%s" "%s"\n' "$1" "$1" "$1" "$1" >"$setup"
+    chmod +x "$setup"
+    shift
+    ZORVIK_WINE_SETUP=$setup step "$@"
+    rm -f "$setup"
+}
+
 # value NAME REG_QUERY_OUTPUT: "TYPE DATA" of the value NAME.
 value() { sed -n "s/^    $1    \(REG_[A-Z_]*\)    \(.*\)$/\1 \2/p" <<<"$2"; }
 
