@@ -14,6 +14,7 @@ class TestQueue final : public ArrivalQueue {
 public:
     ~TestQueue() override { stopReceiving(); }
     std::atomic<bool> due = false;
+    std::atomic<int> wakesByReceiver = 0;  // requests for a slice from any thread but the test's
     std::vector<std::string> announced;
     using ArrivalQueue::takeIn, ArrivalQueue::caughtUp, ArrivalQueue::startReceiving;
 
@@ -34,8 +35,11 @@ public:
     std::int32_t SocketHandle() const override { return 1; }
 
 protected:
-    void requestSlice() noexcept override { due = true; }
+    void requestSlice() noexcept override { wakesByReceiver += std::this_thread::get_id() != ui_, due = true; }
     void sendDatagram(Destination::Address, std::uint32_t, std::string_view) override {}
+
+private:
+    const std::thread::id ui_ = std::this_thread::get_id();
 };
 
 ReceiveBatch batchOf(std::size_t count, std::size_t bytes, std::size_t first = 0) {
@@ -75,6 +79,49 @@ TEST(ArrivalQueueTest, slice_ofSlowArrivals_endsWithinMilliseconds_leavingTheRes
     queue.caughtUp();
     ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 300; }));
     EXPECT_LT(atFirstEnd, 50u) << "one slice ran for " << atFirstEnd << " ms";
+}
+
+// However quickly the handlers go, a slice reports at most its cap of arrivals.
+TEST(ArrivalQueueTest, slice_ofManyQuickArrivals_reportsAtMostItsCap_leavingTheRestToTheNext) {
+    TestQueue queue;
+    std::size_t largest = 0, atLastEnd = 0;
+    queue.onSliceEnd([&] { largest = std::max(largest, queue.announced.size() - atLastEnd), atLastEnd = queue.announced.size(); });
+    auto batch = batchOf(20000, 0);
+    queue.takeIn(batch);
+    queue.caughtUp();
+    ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 20000; }));
+    EXPECT_LE(largest, ArrivalQueue::kMaxArrivalsPerSlice);
+}
+
+// A paced burst on the receive thread, each wake answered at once: the UI
+// thread is woken once per 20 ms at the most. Counted against the time the
+// burst took by the same clock, a bound that no load can break.
+TEST(ArrivalQueueTest, burst_wakesAnsweredAtOnce_theReceiveThreadWakesAtMostOncePer20ms) {
+    struct PacedBurst final : DatagramSource {
+        std::atomic<bool> interrupted = false;
+        std::size_t sent = 0;
+        bool receive(ReceiveBatch& batch) override {
+            if (sent == 2000) return false;
+            std::this_thread::sleep_for(100us);
+            for (auto& datagram : batchOf(4, 0, sent)) batch.push_back(std::move(datagram));
+            sent += 4;
+            return true;
+        }
+        bool waitForDatagrams(std::chrono::milliseconds timeout) override {
+            const auto end = std::chrono::steady_clock::now() + (timeout.count() < 0 ? 1h : timeout);
+            while (!interrupted && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(100us);
+            return !interrupted;
+        }
+        void interrupt() noexcept override { interrupted = true; }
+    } burst;
+    TestQueue queue;
+    const auto start = std::chrono::steady_clock::now();
+    queue.startReceiving(burst);
+    ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 2000; }, 20s));
+    queue.stop();
+    const auto took = std::chrono::steady_clock::now() - start;
+    const int wakes = queue.wakesByReceiver;
+    EXPECT_TRUE(wakes >= 1 && wakes <= took / 20ms + 1) << wakes << " in " << took / 1ms << " ms";
 }
 
 // At the end, a stream that never runs dry, as a flood that outpaces the

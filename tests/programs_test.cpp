@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -330,6 +331,80 @@ TEST_F(ProgramTest, consoleResults_toAFullNonBlockingPipe_everyLineOnceWithNewli
     }
     writer.join();
     EXPECT_TRUE(written == expected && writes == 5 && results.text().empty() && results.linesListed() == 5000);
+}
+
+// ---- The twin held up ----
+
+// A pipe of one page for the twin's output, which nobody reads until `drained`.
+struct SmallPipe {
+    int fds[2] = {-1, -1};
+    SmallPipe() { EXPECT_TRUE(::pipe2(fds, O_CLOEXEC) == 0 && ::fcntl(fds[1], F_SETPIPE_SZ, 4096) == 4096); }
+    ~SmallPipe() { ::close(fds[0]), ::close(fds[1]); }
+    QString writeEnd() const { return QString("/proc/self/fd/%1").arg(fds[1]); }
+    void closeWriteEnd() { ::close(fds[1]), fds[1] = -1; }
+    bool holdsSome(int ms) const {
+        int held = 0;
+        for (const auto end = Clock::now() + milliseconds(ms); held == 0 && Clock::now() < end; std::this_thread::sleep_for(milliseconds(5)))
+            ::ioctl(fds[0], FIONREAD, &held);
+        return held > 0;
+    }
+    std::string drained() const {
+        std::string all, chunk(1 << 16, '\0');
+        for (ssize_t got; (got = ::read(fds[0], chunk.data(), chunk.size())) > 0;) all.append(chunk.data(), static_cast<std::size_t>(got));
+        return all;
+    }
+};
+
+// A watch whose first round has more to say than the pipe holds, and a reader
+// that never reads: the stop signal ends it all the same, with status 0; what
+// the pipe holds is whole lines.
+TEST_F(ProgramTest, watchWhoseOutputNobodyReads_stopSignal_endsWithStatus0_thePipeHoldingWholeLines) {
+    const auto devices = startDevices({"--hosts", "100", "--first-address", "127.0.2.1"});
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SmallPipe out;
+        Process twin(bin("zorvik-discover"), {"--watch", "--every", "1", "-j"}, out.writeEnd());
+        out.closeWriteEnd();
+        ASSERT_TRUE(out.holdsSome(10000)) << "no round ended";
+        ::kill(static_cast<pid_t>(twin.processId()), signal);
+        EXPECT_EQ(twin.finish(5000), 0) << signal << ": " << twin.err;
+        const std::string written = out.drained();
+        EXPECT_TRUE(written.ends_with('\n')) << signal << ": a line was cut";
+        for (const auto& line : QByteArray::fromStdString(written).split('\n'))
+            EXPECT_TRUE(line.isEmpty() || QJsonDocument::fromJson(line).isObject()) << line.toStdString();
+    }
+}
+
+// Its output held up so, while a flood comes in: the receive thread takes in
+// answers up to the program's own cap and drops the rest, which the twin says
+// once its output is read, having listed every answer it kept.
+TEST_F(ProgramTest, discoverFloodedWhileItsOutputWaits_pastItsOwnCap_listsWhatItKept_andSaysItDroppedTheRest) {
+    testing::UdpPeer device(protocol::kGroup.data(), protocol::kPort);
+    SmallPipe out;
+    Process twin(bin("zorvik-discover"), {"-w", "500"}, out.writeEnd());
+    out.closeWriteEnd();
+    const auto seen = device.receive(5000);
+    ASSERT_TRUE(seen);
+    constexpr std::uint64_t kSent = 200000;  // the cap is 131,072 answers waiting
+    for (std::uint64_t i = 1; i <= kSent; ++i) {  // in bursts that the system's buffer holds
+        device.sendTo(seen->fromPort, "ZV");
+        if (i % 5000 == 0) std::this_thread::sleep_for(milliseconds(10));
+    }
+    ::fcntl(out.fds[0], F_SETPIPE_SZ, 1 << 20);
+    const auto listed = static_cast<std::uint64_t>(std::ranges::count(out.drained(), '\n'));
+    ASSERT_EQ(twin.finish(), 0) << twin.err;
+    static const QRegularExpression said(R"(this program dropped (\d+) at its limit of 131072 answers)");
+    const auto atCaps = said.match(QString::fromStdString(twin.err)).captured(1).toULongLong();
+    EXPECT_GT(atCaps, 0u) << twin.err;
+    EXPECT_EQ(listed + droppedSaid(twin.err).bySystem + atCaps, kSent) << twin.err;
+}
+
+// recvmmsg failing with EINTR every time, by the preloaded stand-in, while a
+// device's answer waits: the twin still ends after its period.
+TEST_F(ProgramTest, discoverWhoseEveryReceiveIsInterrupted_endsAfterItsPeriodAllTheSame) {
+    const auto devices = startDevices({});
+    Process twin("bash", onStockKernel("./zorvik-discover -w 300", "ZORVIK_RECEIVE_ERRNO=4"));
+    EXPECT_EQ(twin.finish(10000), 1) << twin.err;
+    EXPECT_TRUE(twin.out.empty() && twin.err.empty()) << twin.out << twin.err;
 }
 
 TEST_F(ProgramTest, lanStopSignalToItsPid_endsCommandAndDevicesPromptly) {

@@ -20,6 +20,10 @@ public:
     std::atomic<int> sendWaits = 0, receives = 0;
 
     void fail(const std::string& call, std::deque<int> errors) { const std::lock_guard l(m); failures[call] = std::move(errors); }
+    // Every call fails with `error` from now on, as under a shim; 0 ends it.
+    void failEvery(const std::string& call, int error) { const std::lock_guard l(m); always[call] = error; }
+    // How often a call has been made, failed or not.
+    int made(const std::string& call) { const std::lock_guard l(m); return counts[call]; }
     void onReceive(std::function<void()> action) { const std::lock_guard l(m); receiveAction = std::move(action); }  // may throw
 
     int socket(int d, int t, int p) override { return fails("socket") ? -1 : real.socket(d, t, p); }
@@ -37,16 +41,21 @@ public:
         if (action) action();
         return fails("recvmmsg") ? -1 : real.recvmmsg(fd, msgs, c, f);
     }
-    int poll(pollfd* fds, nfds_t n, int t) override { return sendWaits += (fds[0].events & POLLOUT) != 0, real.poll(fds, n, t); }
+    int poll(pollfd* fds, nfds_t n, int t) override {
+        return sendWaits += (fds[0].events & POLLOUT) != 0, fails("poll") ? -1 : real.poll(fds, n, t);
+    }
 
 private:
     bool fails(const char* name) {
         const std::lock_guard l(m);
+        ++counts[name];
+        if (const int error = always[name]) return errno = error, true;
         auto& queue = failures[name];
         return !queue.empty() && (errno = queue.front(), queue.pop_front(), true);
     }
     std::mutex m;
     std::map<std::string, std::deque<int>> failures;
+    std::map<std::string, int> always, counts;
     std::function<void()> receiveAction;
     SystemCalls& real = realSystemCalls();
 };

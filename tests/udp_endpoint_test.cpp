@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 
 #include "event_dispatch.hpp"
 #include "protocol.hpp"
@@ -197,6 +198,48 @@ TEST_F(UdpEndpointTest, failure_onTheReceiveThread_isReportedOnceWithItsNumber_a
         EXPECT_EQ(own.receives, receives);
         EXPECT_EQ(reported, std::vector<int>{number});
         EXPECT_EQ(status, EventDispatch::kFailureStatus);
+    }
+}
+
+// A full send buffer that stays full, or a send that keeps being interrupted:
+// a failure with that number after one wait at the most, never a retry for ever
+// (the scripted failures run out long before the test could hang).
+TEST_F(UdpEndpointTest, send_keepsFailingWithEagainOrEintr_failsWithThatNumber_afterOneWaitAtMost) {
+    endpoint.setRemoteHost("127.0.0.1");
+    endpoint.setRemotePort(device.port());
+    for (const int error : {EAGAIN, EINTR}) {
+        calls.fail("sendto", std::deque<int>(1000, error));
+        const int waits = calls.sendWaits;
+        try {
+            endpoint.SendData(protocol::kProbe);
+            ADD_FAILURE() << "sent, by a retry past failures with " << error;
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.number(), error);
+        }
+        EXPECT_LE(calls.sendWaits - waits, 1) << error;
+        EXPECT_FALSE(device.receive(100)) << error;
+        calls.fail("sendto", {});
+    }
+}
+
+// A receive call or a wait that fails with EINTR every time, as under a shim,
+// with a datagram waiting: the receive thread still sees the stop, between
+// calls. Should it not, lifting the failure lets it end, and the test with it.
+TEST_F(UdpEndpointTest, stop_whileReceiveOrWaitKeepsFailingWithEintr_endsTheThreadAllTheSame) {
+    for (const char* call : {"recvmmsg", "poll"}) {
+        testing::ScriptedCalls own;
+        TestEndpoint interrupted(own);
+        interrupted.setProtocol(protocol::kProtocolUdp);
+        const auto port = probeDeviceFrom(interrupted);
+        own.failEvery(call, EINTR);
+        device.sendTo(port, "waiting");
+        const int before = own.made(call);
+        ASSERT_TRUE(interrupted.run([&] { return own.made(call) > before + 20; })) << call << " was not called again";
+        auto stopped = std::async(std::launch::async, [&] { interrupted.stop(); });
+        const bool inTime = stopped.wait_for(5s) == std::future_status::ready;
+        own.failEvery(call, 0);
+        stopped.wait();
+        EXPECT_TRUE(inTime) << "the receive thread retried " << call << " without looking at the stop";
     }
 }
 

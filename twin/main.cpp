@@ -11,6 +11,7 @@
 #include "receive_buffer_option.hpp"
 #include "standard_streams.hpp"
 #include "stop_request.hpp"
+#include "stop_request_posix.hpp"
 #include "twin_main.hpp"
 #include "qt_udp_endpoint.hpp"
 
@@ -27,7 +28,9 @@ int main(int argc, char** argv) {
         argc, argv,
         {.output =
              [](std::string_view text) {
-                 if (const int error = writeAll(STDOUT_FILENO, text)) throw Failure::fromErrno(error);
+                 // Asked to stop while nothing can be written, the rest is left: the stop comes next.
+                 const int error = writeAll(STDOUT_FILENO, text, stopRequestDescriptor());
+                 if (error != 0 && error != ECANCELED) throw Failure::fromErrno(error);
              },
          .error = printError,
          .runEventLoop = [] { QCoreApplication::exec(); },

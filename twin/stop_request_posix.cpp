@@ -9,6 +9,7 @@
 
 #include "failure.hpp"
 #include "stop_request.hpp"
+#include "stop_request_posix.hpp"
 
 namespace zorvik {
 namespace {
@@ -26,6 +27,8 @@ extern "C" void noteStop(int) {
 }
 
 }  // namespace
+
+int stopRequestDescriptor() noexcept { return stopPipe[0]; }
 
 void onStopRequest(std::function<void()> stop) {
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) throw Failure::fromErrno(errno);

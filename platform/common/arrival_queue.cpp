@@ -13,10 +13,6 @@ namespace {
 
 // How long one delivery slice may run before the event loop gets a turn.
 constexpr auto kSliceLength = std::chrono::milliseconds(5);
-// The slice's end, where a text box takes the slice's lines in one insertion,
-// costs in proportion to them: so many lines at most, that a slice stays short
-// whatever a line costs.
-constexpr std::size_t kMaxArrivalsPerSlice = 1024;
 // The UI thread is woken this often at the most: woken for every batch, its
 // wake-ups would take turns on the processor with the receive thread mid-burst.
 constexpr auto kWakeInterval = std::chrono::milliseconds(20);

@@ -52,6 +52,10 @@ public:
     // The count is above the largest discovery (100,000 answers at once).
     static constexpr std::size_t kMaxQueuedDatagrams = std::size_t{128} << 10;
     static constexpr std::size_t kMaxQueuedBytes = std::size_t{64} << 20;
+    // The slice's end, where a text box takes the slice's lines in one
+    // insertion, costs in proportion to them: so many lines at most, that a
+    // slice stays short whatever a line costs.
+    static constexpr std::size_t kMaxArrivalsPerSlice = 1024;
 
     ArrivalQueue(const ArrivalQueue&) = delete;
     ArrivalQueue& operator=(const ArrivalQueue&) = delete;

@@ -24,11 +24,12 @@ class DatagramSource {
 public:
     virtual ~DatagramSource() = default;
     // Appends what the system holds now, one batch at the most, without
-    // blocking; false when it holds nothing. Throws on an error worth ending the
-    // program for; reports of earlier sends are skipped.
+    // blocking; false when it holds nothing, or when a few calls in a row were
+    // interrupted or reported earlier sends, which are skipped. Throws on an
+    // error worth ending the program for.
     virtual bool receive(ReceiveBatch& batch) = 0;
     // Blocks until datagrams wait, the time-out passes (never when negative),
-    // or interrupt() has been called; false once it has.
+    // a signal interrupts it, or interrupt() has been called; false once it has.
     virtual bool waitForDatagrams(std::chrono::milliseconds timeout) = 0;
     // From any thread: waitForDatagrams returns false from now on.
     virtual void interrupt() noexcept = 0;

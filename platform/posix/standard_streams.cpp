@@ -4,12 +4,21 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <climits>
 
 namespace zorvik {
 namespace {
 
 bool closed(int fd) noexcept { return ::fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
+
+// How much of `text` one write takes: PIPE_BUF bytes at the most, ending after a line.
+std::size_t wholeLines(std::string_view text) noexcept {
+    if (text.size() <= PIPE_BUF) return text.size();
+    const std::size_t end = text.rfind('\n', PIPE_BUF - 1);
+    return end == std::string_view::npos ? PIPE_BUF : end + 1;
+}
 
 }  // namespace
 
@@ -22,15 +31,26 @@ ClosedStandardStreams openStandardStreams() noexcept {
     return found;
 }
 
-int writeAll(int fd, std::string_view text) noexcept {
+int writeAll(int fd, std::string_view text, int stop) noexcept {
     while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
+        std::size_t size = text.size();
+        if (stop >= 0) {
+            std::array<pollfd, 2> watched{{{fd, POLLOUT, 0}, {stop, POLLIN, 0}}};
+            if (::poll(watched.data(), watched.size(), -1) < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            if (watched[0].revents == 0) return ECANCELED;
+            size = wholeLines(text);
+        }
+        const ssize_t written = ::write(fd, text.data(), size);
         if (written >= 0) {
             text.remove_prefix(static_cast<std::size_t>(written));
             continue;
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+        if (stop >= 0) continue;  // waited for above
         // A descriptor shared with a non-blocking reader or writer: wait, drop nothing.
         pollfd room{fd, POLLOUT, 0};
         if (::poll(&room, 1, -1) < 0 && errno != EINTR) return errno;

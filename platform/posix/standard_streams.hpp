@@ -19,6 +19,12 @@ ClosedStandardStreams openStandardStreams() noexcept;
 
 // Writes all of `text` to `fd`, waiting for room while a non-blocking pipe is
 // full; returns 0, or the errno of the write that failed.
-int writeAll(int fd, std::string_view text) noexcept;
+//
+// With `stop`, a descriptor that turns readable when the program is asked to
+// stop, it waits for room before each write and gives up with ECANCELED once a
+// stop is asked for while `fd` takes nothing. Each write is then at most
+// PIPE_BUF bytes, of whole lines where it can: a pipe with room takes that much
+// at once, so no write blocks and no pipe is left holding half a line.
+int writeAll(int fd, std::string_view text, int stop = -1) noexcept;
 
 }  // namespace zorvik

@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -19,6 +20,9 @@ namespace {
 // datagram can be, rounded up.
 constexpr unsigned kBatchSize = 64;
 constexpr std::size_t kMaxDatagram = 65536;
+// A call that is interrupted, or that reports an earlier send, is tried again
+// this often in all; then the caller's loop, which sees a stop, has its turn.
+constexpr int kAttempts = 4;
 
 // What an unconnected UDP socket may report of an earlier send (an ICMP
 // message, outside any operation): nobody asked for it, so it is skipped.
@@ -114,14 +118,14 @@ void UdpEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInterfac
     to.sin_port = at.port;
     to.sin_addr.s_addr = at.address;
     bool waited = false;
-    for (;;) {
+    for (int attempt = 1;; ++attempt) {
         const ssize_t sent = calls_.sendto(fd, payload.data(), payload.size(), 0,
                                            reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (sent >= 0) {
             return;
         }
         const int error = errno;
-        if (error == EINTR) {
+        if (error == EINTR && attempt < kAttempts) {
             continue;
         }
         if ((error == EAGAIN || error == EWOULDBLOCK) && !waited) {
@@ -137,8 +141,8 @@ void UdpEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInterfac
 }
 
 bool UdpEndpoint::receive(ReceiveBatch& batch) {
-    int count = 0;
-    do {
+    int count = -1;
+    for (int attempt = 0; count < 0 && attempt < kAttempts; ++attempt) {
         storage_->prepare();
         count = calls_.recvmmsg(socket_.get(), storage_->headers.data(), kBatchSize, MSG_DONTWAIT);
         if (count < 0) {
@@ -150,8 +154,8 @@ bool UdpEndpoint::receive(ReceiveBatch& batch) {
                 throw Failure::fromErrno(error);
             }
         }
-    } while (count < 0);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
+    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(count, 0)); ++i) {
         const auto& header = storage_->headers[i];
         const auto& from = storage_->senders[i];
         batch.push_back({from.sin_addr.s_addr, from.sin_port,
@@ -162,21 +166,20 @@ bool UdpEndpoint::receive(ReceiveBatch& batch) {
 
 bool UdpEndpoint::waitForDatagrams(std::chrono::milliseconds timeout) {
     std::array<pollfd, 2> watched{{{socket_.get(), POLLIN, 0}, {stopSignal_.get(), POLLIN, 0}}};
-    for (;;) {
-        if (calls_.poll(watched.data(), watched.size(), static_cast<int>(timeout.count())) >= 0) {
-            return (watched[1].revents & POLLIN) == 0;
-        }
-        if (errno != EINTR) {
-            throw Failure::fromErrno(errno);
-        }
+    if (calls_.poll(watched.data(), watched.size(), static_cast<int>(timeout.count())) >= 0) {
+        return (watched[1].revents & POLLIN) == 0;
     }
+    if (errno != EINTR) {
+        throw Failure::fromErrno(errno);
+    }
+    return true;  // as a time-out: the receive thread looks at its stop request before it waits again
 }
 
 void UdpEndpoint::interrupt() noexcept {
     const std::uint64_t one = 1;
-    // Cannot fail while the counter is far from its maximum.
-    if (::write(stopSignal_.get(), &one, sizeof one) < 0) {
-        return;
+    // Cannot fail while the counter is far from its maximum, but for a signal.
+    for (int attempt = 0; attempt < kAttempts && ::write(stopSignal_.get(), &one, sizeof one) < 0 && errno == EINTR;
+         ++attempt) {
     }
 }
 
