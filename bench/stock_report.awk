@@ -33,7 +33,7 @@ function ratio(kind, n, bare, floor, target,    r) {
 
 {
     buffer = $1; kind = $2; n = $3
-    if (kind != "wine-fill" && kind != "twin-idle") {
+    if (kind != "wine-fill" && kind != "twin-idle" && kind != "win-exit") {
         if (!(n in seen)) { seen[n] = 1; sizes[++sizeCount] = n }
         # A program that gave no figures listed nothing.
         if ($0 !~ / listed=/) values[buffer, kind, n, "listed"] = values[buffer, kind, n, "listed"] " 0"
@@ -146,6 +146,16 @@ END {
         # A small burst costs the twin about as much as its start does: no ratio to judge.
         if (n < 10000) printf "; Linux window/twin CPU %.2f\n", cpuRatio
         else printf "; Linux window/twin CPU %.2f (<= 2: %s)\n", cpuRatio, verdict(cpuRatio > 0 && cpuRatio <= 2, "Linux window/twin CPU at " n)
+    }
+    # From the click to the program's own end, to its objects gone, and to its
+    # process gone as seen from outside Wine.
+    if (values["asked", "win-exit", 0, "gone_ms"] != "") {
+        goneMs = value("asked", "win-exit", 0, "gone_ms")
+        printf "  Exit amid a flood under Wine (%s lines listed): the click handled and the window hidden after %s ms,\n",
+               shown("asked", "win-exit", 0, "listed_at_exit", "%d"), shown("asked", "win-exit", 0, "end_ms", "%.0f")
+        printf "    its objects gone after %s, its process after %s (<= 200: %s)\n",
+               shown("asked", "win-exit", 0, "objects_gone_ms", "%.0f"), shown("asked", "win-exit", 0, "gone_ms", "%.0f"),
+               verdict(goneMs >= 0 && goneMs <= 200, "Exit amid a flood under Wine")
     }
     if (missedCount) {
         printf "\nMissed targets:"

@@ -4,6 +4,12 @@
 // from the first to the last, and the longest stretch with answers waiting and
 // no lines added (growth_watch.hpp). ZORVIK_BENCH_RECEIVED names the file where
 // a preloaded counter keeps how many datagrams the program took in.
+//
+// zorvik-bench-window.exe exit [LINES]: Discover is clicked and, once LINES (1,000) are
+// listed amid a flood, the mouse clicks Exit; then the program ends as the
+// shipped one does. Milliseconds from the click to the program's end, to the
+// message loop left, and to the program's objects gone, and the click's time
+// by the system clock (Unix ms), to set beside the process's end seen outside.
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -67,17 +73,72 @@ bool systemQueueHolds(SOCKET socket) {
     return ioctlsocket(socket, FIONREAD, &next) == 0 && next > 0;
 }
 
+long linesIn(HWND box) { return static_cast<long>(SendMessageW(box, EM_GETLINECOUNT, 0, 0)) - 1; }
+
+double unixMilliseconds() {
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;  // 100 ns ticks since 1601
+}
+
+int exitAmidAFlood(long lines) {
+    using namespace zorvik::win32;
+    std::optional<Clock::time_point> clicked, ended, loopLeft;
+    double clickedAt = 0;
+    long listed = 0;
+    {
+        WindowProgram program([&](int status) {
+            ended = Clock::now();
+            PostQuitMessage(status);
+        });
+        program.start();
+        MainWindow& window = program.window();
+        SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
+        const auto start = Clock::now();
+        MSG message;
+        while (linesIn(window.txtResults()) < lines && Clock::now() - start < kFirstLineLimit) {
+            if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            } else {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+            }
+        }
+        listed = linesIn(window.txtResults());
+        RECT at;
+        GetWindowRect(window.cmdExit(), &at);
+        SetCursorPos((at.left + at.right) / 2, (at.top + at.bottom) / 2);
+        INPUT presses[2] = {};
+        presses[0].type = presses[1].type = INPUT_MOUSE;
+        presses[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        presses[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        clickedAt = unixMilliseconds();
+        clicked = Clock::now();
+        SendInput(2, presses, sizeof(INPUT));
+        runMessageLoop(&window);
+        loopLeft = Clock::now();
+    }
+    const auto gone = Clock::now();
+    const auto since = [&](const std::optional<Clock::time_point>& t) { return t ? millisecondsBetween(*clicked, *t) : -1.0; };
+    std::printf("listed_at_exit=%ld end_ms=%.1f loop_left_ms=%.1f objects_gone_ms=%.1f clicked_unix_ms=%.1f\n", listed,
+                since(ended), since(loopLeft), since(gone), clickedAt);
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace zorvik::win32;
-    const long n = argc > 1 ? std::atol(argv[1]) : 0;
-    if (n <= 0) {
-        std::fprintf(stderr, "usage: zorvik-bench-window.exe N\n");
-        return 2;
-    }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
+    if (argc > 1 && std::string(argv[1]) == "exit") return exitAmidAFlood(argc > 2 ? std::atol(argv[2]) : 1000);
+    const long n = argc > 1 ? std::atol(argv[1]) : 0;
+    if (n <= 0) {
+        std::fprintf(stderr, "usage: zorvik-bench-window.exe N | exit [LINES]\n");
+        return 2;
+    }
     std::optional<int> ended;
     WindowProgram program([&](int status) { ended = status; });
     program.start();
