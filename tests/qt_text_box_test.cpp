@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTextBlock>
 #include <QTest>
 
 #include "line_ends.hpp"
@@ -12,6 +13,12 @@
 
 namespace zorvik {
 namespace {
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const auto& line : lines) all += line;
+    return all;
+}
 
 std::vector<std::string> answers(int first, int count) {
     std::vector<std::string> lines;
@@ -22,7 +29,7 @@ std::vector<std::string> answers(int first, int count) {
 class QtTextBoxTest : public ::testing::Test {
 protected:
     QPlainTextEdit edit;
-    QtTextBox box{edit};
+    QtTextBox box{edit, 20};  // a small limit: past 20 lines it keeps 18
 
     // One delivery slice: each text appended to what the box reads, exact mid-slice too.
     std::string slice(const std::vector<std::string>& texts) {
@@ -52,6 +59,12 @@ TEST_F(QtTextBoxTest, slices_showLfLineBreaksAsTheWholeTextWould_andReadTypedTex
 }
 
 TEST_F(QtTextBoxTest, burst_betweenTypedText_listsEveryLineInOrderInOneInsertion_followedUnlessScrolledBack) {
+    QtTextBox large(edit);  // the real limit, far beyond this burst
+    const auto slice = [&](const std::vector<std::string>& texts) {
+        for (const auto& text : texts) large.setText(large.text() + text);
+        large.flush();
+        return std::string(large.text().view());
+    };
     edit.resize(300, 100);
     edit.show();
     QScrollBar& scroll = *edit.verticalScrollBar();
@@ -66,8 +79,50 @@ TEST_F(QtTextBoxTest, burst_betweenTypedText_listsEveryLineInOrderInOneInsertion
     QCoreApplication::processEvents();
     EXPECT_EQ(scroll.value(), 10) << "the view jumped away from what the user was reading";
     type("after");
-    EXPECT_EQ(box.text().view(), listed + "after");
+    EXPECT_EQ(large.text().view(), listed + "after");
     EXPECT_EQ(fromWidgetText(edit.toPlainText()), listed + "after");
+    EXPECT_EQ(large.text().view().substr(0, 6), "before") << "the real limit is below 10,001 lines";
+}
+
+// As a terminal's scrollback: past the limit the oldest lines, typed ones too, leave the
+// text and the widget together; the view and the selection stay on the text the user reads.
+TEST_F(QtTextBoxTest, pastTheLimit_oldestLinesLeaveTextAndWidget_newestKeptInOrder_viewAndSelectionStay) {
+    static_assert(kMaxResultLines > 100'000, "the box must hold the largest discovery");
+    edit.resize(300, 100);
+    edit.show();
+    type("typed");
+    QTest::keyClick(&edit, Qt::Key_Return);
+    slice(answers(0, 19));
+    EXPECT_EQ(box.text().view(), "typed\r\n" + joined(answers(0, 19))) << "at the limit, nothing leaves";
+    slice(answers(19, 1));
+    EXPECT_EQ(box.text().view(), joined(answers(2, 18))) << "the typed line and the oldest answer stay";
+    EXPECT_EQ(fromWidgetText(edit.toPlainText()), box.text().view());
+    slice(answers(20, 30));  // more than the widget shows: the text replaces it
+    EXPECT_EQ(fromWidgetText(edit.toPlainText()), joined(answers(32, 18)));
+    type("mine");  // typed, unended: joins the next line
+    slice(answers(50, 2));
+    EXPECT_EQ(box.text().view(), joined(answers(32, 18)) + "mine" + joined(answers(50, 2)));
+
+    QScrollBar& scroll = *edit.verticalScrollBar();
+    QCoreApplication::processEvents();
+    scroll.setValue(scroll.minimum() + 5);  // reading back
+    const auto topLine = [&] { return edit.cursorForPosition({1, 1}).block().text(); };
+    QTextCursor selection = edit.textCursor();
+    selection.setPosition(edit.document()->findBlockByNumber(7).position());
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    edit.setTextCursor(selection);
+    const QString reading = topLine();
+    const QString selected = edit.textCursor().selectedText();
+    slice(answers(52, 1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fromWidgetText(edit.toPlainText()), box.text().view());
+    EXPECT_EQ(box.text().view(), joined(answers(35, 15)) + "mine" + joined(answers(50, 3)));
+    EXPECT_EQ(topLine(), reading) << "the view moved off what the user was reading";
+    EXPECT_EQ(edit.textCursor().selectedText(), selected);
+    scroll.setValue(scroll.maximum());
+    slice(answers(53, 3));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(scroll.value(), scroll.maximum()) << "the view stopped following the newest line";
 }
 
 TEST_F(QtTextBoxTest, ctrlZ_afterAnswers_keepsThemAndUndoesOnlyWhatTheUserTyped) {
