@@ -11,6 +11,7 @@
 
 #include "protocol.hpp"
 #include "wide_text.hpp"
+#include "win32_controls.hpp"
 #include "win32_test_support.hpp"
 #include "window_layout.hpp"
 
@@ -187,6 +188,42 @@ TEST_F(Win32WindowTest, tenThousandAnswers_allListedInTheBox_butWhatTheSystemDro
     testing::pumpFor(200ms);
     EXPECT_EQ(listed() + testing::kernelDrops(port), 10000u) << testing::kernelDrops(port) << " dropped";
     EXPECT_EQ(textOf(window.txtResults()).size(), listed() * std::string("Zorvy found at address: 127.0.0.1\r\n").size());
+}
+
+// As a terminal's scrollback: past the limit the oldest lines, typed ones too, leave
+// the text and the control together; the user's selection stays on its text.
+TEST_F(Win32WindowTest, pastTheLimit_oldestLinesLeaveTextAndControl_newestKeptInOrder_selectionStays) {
+    static_assert(kMaxResultLines > 100'000, "the box must hold the largest discovery");
+    HWND edit = window.txtResults();
+    Win32TextBox box(edit, 20);  // past 20 lines it keeps 18
+    const auto lines = [](int first, int count) {
+        std::string all;
+        for (int i = first; i < first + count; ++i) all += "Zorvy found at address: 10.0.0." + std::to_string(i) + "\r\n";
+        return all;
+    };
+    const auto slice = [&](int first, int count) {
+        for (int i = first; i < first + count; ++i) box.setText(box.text() + lines(i, 1));
+        box.flush();
+    };
+    for (const wchar_t c : std::wstring(L"typed\r")) SendMessageW(edit, WM_CHAR, c, 0);
+    box.onChanged();  // as the window reports EN_CHANGE to its own box
+    slice(0, 19);
+    EXPECT_EQ(textOf(edit), "typed\r\n" + lines(0, 19)) << "at the limit, nothing leaves";
+    slice(19, 1);
+    EXPECT_EQ(textOf(edit), lines(2, 18)) << "the typed line and the oldest answer stay";
+    EXPECT_EQ(box.text().view(), textOf(edit));
+    const auto at = static_cast<WPARAM>(lines(2, 10).size());
+    SendMessageW(edit, EM_SETSEL, at, at + 30);
+    const std::string selected = textOf(edit).substr(at, 30);
+    slice(20, 3);
+    EXPECT_EQ(textOf(edit), lines(5, 18));
+    EXPECT_EQ(box.text().view(), textOf(edit));
+    DWORD start = 0, end = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(textOf(edit).substr(start, end - start), selected) << "the selection moved off its text";
+    EXPECT_FALSE(SendMessageW(edit, EM_CANUNDO, 0, 0)) << "the removed lines can be undone back";
+    slice(23, 30);  // more than the control shows: the text replaces it
+    EXPECT_EQ(textOf(edit), lines(35, 18));
 }
 
 TEST_F(Win32WindowTest, escapeExitOrClose_endTheProgramAtOnce) {
