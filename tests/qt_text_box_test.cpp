@@ -123,6 +123,15 @@ TEST_F(QtTextBoxTest, pastTheLimit_oldestLinesLeaveTextAndWidget_newestKeptInOrd
     slice(answers(53, 3));
     QCoreApplication::processEvents();
     EXPECT_EQ(scroll.value(), scroll.maximum()) << "the view stopped following the newest line";
+    std::string typed;
+    for (char c = 'a'; c <= 'y'; ++c) {
+        type(QString(c)), QTest::keyClick(&edit, Qt::Key_Return);
+        if (c >= 'h') typed += std::string(1, c) + "\r\n";
+    }
+    static_cast<void>(box.text());
+    box.flush();  // typed lines alone past the limit
+    EXPECT_EQ(fromWidgetText(edit.toPlainText()), typed);
+    EXPECT_EQ(edit.document()->availableUndoSteps(), 0) << "Ctrl+Z would bring back lines the box no longer holds";
 }
 
 TEST_F(QtTextBoxTest, ctrlZ_afterAnswers_keepsThemAndUndoesOnlyWhatTheUserTyped) {

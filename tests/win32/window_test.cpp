@@ -221,9 +221,20 @@ TEST_F(Win32WindowTest, pastTheLimit_oldestLinesLeaveTextAndControl_newestKeptIn
     DWORD start = 0, end = 0;
     SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     EXPECT_EQ(textOf(edit).substr(start, end - start), selected) << "the selection moved off its text";
-    EXPECT_FALSE(SendMessageW(edit, EM_CANUNDO, 0, 0)) << "the removed lines can be undone back";
     slice(23, 30);  // more than the control shows: the text replaces it
     EXPECT_EQ(textOf(edit), lines(35, 18));
+    const auto length = static_cast<WPARAM>(GetWindowTextLengthW(edit));
+    SendMessageW(edit, EM_SETSEL, length, length);
+    std::string typed;
+    for (char c = 'a'; c <= 'y'; ++c) {
+        SendMessageW(edit, WM_CHAR, static_cast<WPARAM>(c), 0), SendMessageW(edit, WM_CHAR, L'\r', 0);
+        if (c >= 'h') typed += std::string(1, c) + "\r\n";
+    }
+    box.onChanged();
+    static_cast<void>(box.text());
+    box.flush();  // typed lines alone past the limit
+    EXPECT_EQ(textOf(edit), typed);
+    EXPECT_FALSE(SendMessageW(edit, EM_CANUNDO, 0, 0)) << "Ctrl+Z would bring back lines the box no longer holds";
 }
 
 TEST_F(Win32WindowTest, escapeExitOrClose_endTheProgramAtOnce) {
