@@ -26,12 +26,12 @@ bool isUtf8(const std::string& bytes) { return QString::fromStdString(bytes).toS
 
 constexpr std::size_t kLimit = 12;
 
-// `text` as the box keeps it: past the limit, only the newest lines but a tenth.
+// `text` as the box keeps it: past the limit, only the newest lines but a fiftieth.
 std::string kept(const std::string& text) {
     std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     if (lines <= kLimit) return text;
     std::size_t cut = 0;
-    for (lines -= kLimit - kLimit / 10; lines > 0; --lines) cut = text.find('\n', cut) + 1;
+    for (lines -= kLimit - kLimit / 50; lines > 0; --lines) cut = text.find('\n', cut) + 1;
     return text.substr(cut);
 }
 

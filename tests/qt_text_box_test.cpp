@@ -29,7 +29,7 @@ std::vector<std::string> answers(int first, int count) {
 class QtTextBoxTest : public ::testing::Test {
 protected:
     QPlainTextEdit edit;
-    QtTextBox box{edit, 20};  // a small limit: past 20 lines it keeps 18
+    QtTextBox box{edit, 100};  // a small limit: past 100 lines it keeps 98
 
     // One delivery slice: each text appended to what the box reads, exact mid-slice too.
     std::string slice(const std::vector<std::string>& texts) {
@@ -92,16 +92,16 @@ TEST_F(QtTextBoxTest, pastTheLimit_oldestLinesLeaveTextAndWidget_newestKeptInOrd
     edit.show();
     type("typed");
     QTest::keyClick(&edit, Qt::Key_Return);
-    slice(answers(0, 19));
-    EXPECT_EQ(box.text().view(), "typed\r\n" + joined(answers(0, 19))) << "at the limit, nothing leaves";
-    slice(answers(19, 1));
-    EXPECT_EQ(box.text().view(), joined(answers(2, 18))) << "the typed line and the oldest answer stay";
+    slice(answers(0, 99));
+    EXPECT_EQ(box.text().view(), "typed\r\n" + joined(answers(0, 99))) << "at the limit, nothing leaves";
+    slice(answers(99, 1));
+    EXPECT_EQ(box.text().view(), joined(answers(2, 98))) << "the typed line and the oldest answers stay";
     EXPECT_EQ(fromWidgetText(edit.toPlainText()), box.text().view());
-    slice(answers(20, 30));  // more than the widget shows: the text replaces it
-    EXPECT_EQ(fromWidgetText(edit.toPlainText()), joined(answers(32, 18)));
+    slice(answers(100, 110));  // more than the widget shows: the text replaces it
+    EXPECT_EQ(fromWidgetText(edit.toPlainText()), joined(answers(112, 98)));
     type("mine");  // typed, unended: joins the next line
-    slice(answers(50, 2));
-    EXPECT_EQ(box.text().view(), joined(answers(32, 18)) + "mine" + joined(answers(50, 2)));
+    slice(answers(210, 2));
+    EXPECT_EQ(box.text().view(), joined(answers(112, 98)) + "mine" + joined(answers(210, 2)));
 
     QScrollBar& scroll = *edit.verticalScrollBar();
     QCoreApplication::processEvents();
@@ -113,20 +113,20 @@ TEST_F(QtTextBoxTest, pastTheLimit_oldestLinesLeaveTextAndWidget_newestKeptInOrd
     edit.setTextCursor(selection);
     const QString reading = topLine();
     const QString selected = edit.textCursor().selectedText();
-    slice(answers(52, 1));
+    slice(answers(212, 1));
     QCoreApplication::processEvents();
     EXPECT_EQ(fromWidgetText(edit.toPlainText()), box.text().view());
-    EXPECT_EQ(box.text().view(), joined(answers(35, 15)) + "mine" + joined(answers(50, 3)));
+    EXPECT_EQ(box.text().view(), joined(answers(115, 95)) + "mine" + joined(answers(210, 3)));
     EXPECT_EQ(topLine(), reading) << "the view moved off what the user was reading";
     EXPECT_EQ(edit.textCursor().selectedText(), selected);
     scroll.setValue(scroll.maximum());
-    slice(answers(53, 3));
+    slice(answers(213, 3));
     QCoreApplication::processEvents();
     EXPECT_EQ(scroll.value(), scroll.maximum()) << "the view stopped following the newest line";
     std::string typed;
-    for (char c = 'a'; c <= 'y'; ++c) {
-        type(QString(c)), QTest::keyClick(&edit, Qt::Key_Return);
-        if (c >= 'h') typed += std::string(1, c) + "\r\n";
+    for (int i = 0; i < 100; ++i) {
+        type(QString::number(i)), QTest::keyClick(&edit, Qt::Key_Return);
+        if (i >= 2) typed += std::to_string(i) + "\r\n";
     }
     static_cast<void>(box.text());
     box.flush();  // typed lines alone past the limit

@@ -31,6 +31,7 @@ ResultsText BufferedTextBox::text() const {
 
 void BufferedTextBox::setText(ResultsText text) {
     if (typedByUser_ || !text.extends(shown_)) {
+        shownLines_ = lineEnds(text.view());
         text = withinLimit(std::move(text), shownLines_);
         writing_ = true;
         replaceWidget(text.view());
@@ -66,7 +67,6 @@ void BufferedTextBox::flush() {
 }
 
 ResultsText BufferedTextBox::withinLimit(ResultsText text, std::size_t& lines) const {
-    lines = lineEnds(text.view());
     if (lines <= maxLines_) {
         return text;
     }

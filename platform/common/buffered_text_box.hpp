@@ -24,7 +24,7 @@ inline constexpr std::size_t kMaxResultLines = 500'000;
 //
 // Like a terminal's scrollback, the box holds at most `maxLines` lines (each
 // ending in LF), typed ones too: past them, the oldest leave the text and the
-// widget together, a tenth of the limit at a time, since dropping the front
+// widget together, a fiftieth of the limit at a time, since dropping the front
 // costs a copy of what stays.
 class BufferedTextBox : public TextBox {
 public:
@@ -58,9 +58,10 @@ protected:
     virtual void removeFromWidget(std::string_view front) = 0;
 
 private:
-    // The lines kept when the limit is passed.
-    std::size_t keptLines() const { return maxLines_ - maxLines_ / 10; }
-    // `text` without its oldest lines if it has more than the limit; `lines` its count.
+    // The lines kept when the limit is passed: the widget takes some milliseconds
+    // for each thousand lines that leave, and the text a copy for each batch.
+    std::size_t keptLines() const { return maxLines_ - maxLines_ / 50; }
+    // `text`, of `lines` lines, without its oldest if they are more than the limit.
     ResultsText withinLimit(ResultsText text, std::size_t& lines) const;
 
     std::size_t maxLines_;

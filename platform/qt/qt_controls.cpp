@@ -1,9 +1,9 @@
 #include "qt_controls.hpp"
 
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QAbstractTextDocumentLayout>
 #include <QTextCursor>
 #include <QTimer>
 
