@@ -73,11 +73,13 @@ protected:
 };
 
 // Watches the listed lines of a text widget: when the first came, when the
-// last, and when nothing has come for a while.
+// last, and when nothing has come for a while. Once the box is full its
+// oldest lines leave as new ones come, so only what is added counts.
 struct ListingClock {
     explicit ListingClock(QPlainTextEdit& edit, long target) {
-        QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [this, target](int blocks) {
-            lines = blocks - 1;  // every line ends in a line break
+        QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [this, target](int now) {
+            lines += std::max(0, now - blocks);
+            blocks = now;
             last = Clock::now();
             if (!first) {
                 first = last;
@@ -95,6 +97,7 @@ struct ListingClock {
         idle.start();
     }
     long lines = 0;
+    int blocks = 1;  // an empty document has one
     std::optional<Clock::time_point> first;
     Clock::time_point last{};
     QTimer idle;
@@ -346,13 +349,6 @@ int runMemory(long n) {
     program.start();
     QPlainTextEdit& edit = program.window().txtResults;
     ListingClock clock(edit, LONG_MAX);
-    // Lines leave the box's front as new ones come: count only what is added.
-    long listed = 0;
-    int blocks = edit.document()->blockCount();
-    QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [&](int now) {
-        listed += std::max(0, now - blocks);
-        blocks = now;
-    });
     std::vector<Sample> samples;
     std::jthread sampler([&](const std::stop_token& stop) {
         while (!stop.stop_requested()) {
@@ -372,7 +368,7 @@ int runMemory(long n) {
         return 0;
     }
     const SecondHalf second = secondHalf(samples, *clock.first, clock.last);
-    report("answers=" + std::to_string(n) + " listed=" + std::to_string(listed) + " kept=" + std::to_string(blocks - 1) +
+    report("answers=" + std::to_string(n) + " listed=" + std::to_string(clock.lines) + " kept=" + std::to_string(clock.blocks - 1) +
            " s=" + std::to_string(millisecondsBetween(*clock.first, clock.last) / 1000.0) +
            " peak_kib=" + std::to_string(peakResidentKiB()) + " half_kib=" + std::to_string(second.halfKiB) +
            " end_kib=" + std::to_string(second.endKiB) + " growth_kib=" + std::to_string(second.growthKiB));
