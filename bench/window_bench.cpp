@@ -42,8 +42,8 @@
 
 #include "form1.hpp"
 #include "growth_watch.hpp"
-#include "memory_samples.hpp"
 #include "measure.hpp"
+#include "memory_samples.hpp"
 #include "protocol.hpp"
 #include "qt_controls.hpp"
 #include "window_program.hpp"
@@ -368,7 +368,8 @@ int runMemory(long n) {
         return 0;
     }
     const SecondHalf second = secondHalf(samples, *clock.first, clock.last);
-    report("answers=" + std::to_string(n) + " listed=" + std::to_string(clock.lines) + " kept=" + std::to_string(clock.blocks - 1) +
+    report("answers=" + std::to_string(n) + " listed=" + std::to_string(clock.lines) +
+           " kept=" + std::to_string(clock.blocks - 1) +
            " s=" + std::to_string(millisecondsBetween(*clock.first, clock.last) / 1000.0) +
            " peak_kib=" + std::to_string(peakResidentKiB()) + " half_kib=" + std::to_string(second.halfKiB) +
            " end_kib=" + std::to_string(second.endKiB) + " growth_kib=" + std::to_string(second.growthKiB));
