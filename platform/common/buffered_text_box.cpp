@@ -43,6 +43,9 @@ void BufferedTextBox::setText(ResultsText text) {
 }
 
 void BufferedTextBox::flush() {
+    if (typedByUser_) {
+        static_cast<void>(text());  // what the user typed counts towards the limit, not what the box last wrote
+    }
     const ResultsText all = text_;  // keeps the tail's storage while text_ changes
     std::string_view tail = all.suffixAfter(shown_);
     std::size_t lines = shownLines_ + lineEnds(tail);
