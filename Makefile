@@ -96,10 +96,11 @@ screenshot: build
 
 # The burst benchmark: medians and ratios for 1,000 to 100,000 answers at once,
 # as this host buffers them and as a stock kernel would (the Windows programs
-# too, under Wine). BENCH_CASES="burst" or "stock" runs one case; REPS runs each.
-BENCH_CASES ?= burst stock
+# too, under Wine), and both windows' memory in a flood. BENCH_CASES="burst",
+# "stock" or "flood" runs one case; REPS runs each.
+BENCH_CASES ?= burst stock flood
 bench: build
-ifneq ($(filter stock,$(BENCH_CASES)),)
+ifneq ($(filter stock flood,$(BENCH_CASES)),)
 	@$(MAKE) --no-print-directory windows
 	@cmake --build --preset windows --target zorvik-bench-bare zorvik-bench-window
 endif

@@ -13,6 +13,9 @@
 //              window's port as fast as they can for S seconds; peak memory by
 //              the flood's end, and seconds from its end to the last line listed
 //              and to the CPU going idle
+//   memory N   press Discover, which a simulator answers with N answers; lines
+//              listed, and resident memory at its peak, halfway and at the end
+//              (memory_samples.hpp)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -40,6 +43,7 @@
 #include "form1.hpp"
 #include "growth_watch.hpp"
 #include "measure.hpp"
+#include "memory_samples.hpp"
 #include "protocol.hpp"
 #include "qt_controls.hpp"
 #include "window_program.hpp"
@@ -69,11 +73,13 @@ protected:
 };
 
 // Watches the listed lines of a text widget: when the first came, when the
-// last, and when nothing has come for a while.
+// last, and when nothing has come for a while. Once the box is full its
+// oldest lines leave as new ones come, so only what is added counts.
 struct ListingClock {
     explicit ListingClock(QPlainTextEdit& edit, long target) {
-        QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [this, target](int blocks) {
-            lines = blocks - 1;  // every line ends in a line break
+        QObject::connect(edit.document(), &QTextDocument::blockCountChanged, [this, target](int now) {
+            lines += std::max(0, now - blocks);
+            blocks = now;
             last = Clock::now();
             if (!first) {
                 first = last;
@@ -91,6 +97,7 @@ struct ListingClock {
         idle.start();
     }
     long lines = 0;
+    int blocks = 1;  // an empty document has one
     std::optional<Clock::time_point> first;
     Clock::time_point last{};
     QTimer idle;
@@ -337,6 +344,38 @@ int runFlood(long seconds) {
     return 0;
 }
 
+int runMemory(long n) {
+    WindowProgram program([](int) {});
+    program.start();
+    QPlainTextEdit& edit = program.window().txtResults;
+    ListingClock clock(edit, LONG_MAX);
+    std::vector<Sample> samples;
+    std::jthread sampler([&](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
+            samples.push_back({Clock::now(), residentKiB()});
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    program.window().cmdDiscover.click();
+    QTimer::singleShot(std::chrono::seconds(30), [&clock] {
+        if (!clock.first) QCoreApplication::exit(0);
+    });
+    QApplication::exec();
+    sampler.request_stop();
+    sampler.join();
+    if (!clock.first) {
+        report("listed=0");
+        return 0;
+    }
+    const SecondHalf second = secondHalf(samples, *clock.first, clock.last);
+    report("answers=" + std::to_string(n) + " listed=" + std::to_string(clock.lines) +
+           " kept=" + std::to_string(clock.blocks - 1) +
+           " s=" + std::to_string(millisecondsBetween(*clock.first, clock.last) / 1000.0) +
+           " peak_kib=" + std::to_string(peakResidentKiB()) + " half_kib=" + std::to_string(second.halfKiB) +
+           " end_kib=" + std::to_string(second.endKiB) + " growth_kib=" + std::to_string(second.growthKiB));
+    return 0;
+}
+
 }  // namespace
 }  // namespace zorvik::bench
 
@@ -350,6 +389,7 @@ int main(int argc, char** argv) {
     if (mode == "widget" && n > 0) return zorvik::bench::runWidgetFloor(n);
     if (mode == "cost" && n > 0) return zorvik::bench::runAnswerCost(n);
     if (mode == "flood" && n > 0) return zorvik::bench::runFlood(n);
-    std::fprintf(stderr, "usage: zorvik-bench-window window|widget|exit|cost|flood N\n");
+    if (mode == "memory" && n > 0) return zorvik::bench::runMemory(n);
+    std::fprintf(stderr, "usage: zorvik-bench-window window|widget|exit|cost|flood|memory N\n");
     return 2;
 }

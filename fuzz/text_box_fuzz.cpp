@@ -1,7 +1,9 @@
 // Fuzzes the results box over a real QPlainTextEdit: texts set, appended, flushed and
-// edited by the user; it must read back exactly and, flushed, show the whole text.
+// edited by the user; it must read back exactly and, flushed, show the whole text,
+// but for the oldest lines past a small limit.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,6 +24,17 @@ void require(bool holds, const char* invariant) {
 // Qt decodes anything; only valid UTF-8 comes back as the same bytes.
 bool isUtf8(const std::string& bytes) { return QString::fromStdString(bytes).toStdString() == bytes; }
 
+constexpr std::size_t kLimit = 12;
+
+// `text` as the box keeps it: past the limit, only the newest lines but a fiftieth.
+std::string kept(const std::string& text) {
+    std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    if (lines <= kLimit) return text;
+    std::size_t cut = 0;
+    for (lines -= kLimit - kLimit / 50; lines > 0; --lines) cut = text.find('\n', cut) + 1;
+    return text.substr(cut);
+}
+
 enum class Step { Set, Append, AppendToOlder, KeepOlder, Flush, UserEdit, kMaxValue = UserEdit };
 
 }  // namespace
@@ -37,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace zorvik;
     FuzzedDataProvider input(data, size);
     QPlainTextEdit edit, reference;
-    QtTextBox box(edit);
+    QtTextBox box(edit, kLimit);
     ResultsText older;
     std::string expected;  // the box's text, as set or typed
     bool valid = true;     // all pieces since the last reset valid UTF-8 (a split character shows as two U+FFFD)
@@ -56,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             older = box.text();
         } else if (step == Step::UserEdit) {
             box.flush();  // as the endpoint does before any input
+            expected = kept(expected);
             edited = false;
             QTextCursor cursor(edit.document());
             const int length = edit.document()->characterCount() - 1;
@@ -68,9 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (input.ConsumeBool()) continue;  // unread, the next text set replaces the widget's
             }
         }
-        require(box.text().view() == expected, "the box reads back exactly what was set or typed");
+        // A text that replaces the widget's loses its oldest lines at once, others at the next flush.
+        if (box.text().view() != expected) expected = kept(expected);
+        require(box.text().view() == expected, "the box reads back exactly what was set or typed, within the limit");
         if (step == Step::Flush) {
             box.flush();
+            expected = kept(expected);
+            require(box.text().view() == expected, "a flushed box holds the newest lines within the limit");
             reference.setPlainText(toWidgetText(expected));
             require(!valid || edit.toPlainText() == reference.toPlainText(), "a flushed box shows the whole text");
         }

@@ -10,9 +10,14 @@
 // shipped one does. Milliseconds from the click to the program's end, to the
 // message loop left, and to the program's objects gone, and the click's time
 // by the system clock (Unix ms), to set beside the process's end seen outside.
+//
+// zorvik-bench-window.exe --flood S: the same window under answers that do not
+// stop, for S seconds from the first line: lines listed, and resident memory at
+// its peak, halfway and at the end (memory_samples.hpp).
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,8 +26,11 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "growth_watch.hpp"
+#include "memory_samples.hpp"
 #include "window_program.hpp"
 
 namespace {
@@ -127,6 +135,73 @@ int exitAmidAFlood(long lines) {
     return 0;
 }
 
+// Resident memory of the process now and at its peak, in KiB: Wine takes them
+// from the kernel's count for its process (a file opened here would be opened
+// by the wineserver, and /proc/self be its own).
+struct Resident {
+    long now = 0;
+    long peak = 0;
+};
+
+Resident resident() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return {static_cast<long>(counters.WorkingSetSize / 1024), static_cast<long>(counters.PeakWorkingSetSize / 1024)};
+}
+
+// Lines the program adds to the box, counted as it hands them over, since the
+// oldest leave the box's front once it is full.
+WNDPROC boxProcedure = nullptr;
+long linesAdded = 0;
+
+LRESULT CALLBACK countingProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == EM_REPLACESEL && lParam != 0) {
+        for (auto* c = reinterpret_cast<const wchar_t*>(lParam); *c != L'\0'; ++c) linesAdded += *c == L'\n';
+    }
+    return CallWindowProcW(boxProcedure, box, message, wParam, lParam);
+}
+
+int runFlood(long seconds) {
+    using namespace zorvik::win32;
+    std::optional<int> ended;
+    WindowProgram program([&](int status) { ended = status; });
+    program.start();
+    MainWindow& window = program.window();
+    boxProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window.txtResults(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&countingProcedure)));
+    std::vector<zorvik::bench::Sample> samples;
+    std::jthread sampler([&](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
+            samples.push_back({Clock::now(), resident().now});
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    SetTimer(nullptr, 0, 50, nullptr);
+    SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
+    const auto clicked = Clock::now();
+    std::optional<Clock::time_point> first;
+    MSG message;
+    while (!ended && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!window.preTranslate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        const auto now = Clock::now();
+        if (!first && linesAdded > 0) first = now;
+        if ((first && now - *first > std::chrono::seconds(seconds)) || (!first && now - clicked > kFirstLineLimit)) break;
+    }
+    const auto last = Clock::now();
+    sampler.request_stop();
+    sampler.join();
+    const zorvik::bench::SecondHalf second = zorvik::bench::secondHalf(samples, first.value_or(last), last);
+    std::printf("listed=%ld kept=%ld s=%.1f peak_kib=%ld half_kib=%ld end_kib=%ld growth_kib=%ld\n", linesAdded,
+                static_cast<long>(SendMessageW(window.txtResults(), EM_GETLINECOUNT, 0, 0)) - 1,
+                first ? millisecondsBetween(*first, last) / 1000.0 : 0.0, resident().peak, second.halfKiB,
+                second.endKiB, second.growthKiB);
+    std::fflush(stdout);
+    ExitProcess(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,9 +209,10 @@ int main(int argc, char** argv) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     if (argc > 1 && std::string(argv[1]) == "exit") return exitAmidAFlood(argc > 2 ? std::atol(argv[2]) : 1000);
+    if (argc > 2 && std::string(argv[1]) == "--flood" && std::atol(argv[2]) > 0) return runFlood(std::atol(argv[2]));
     const long n = argc > 1 ? std::atol(argv[1]) : 0;
     if (n <= 0) {
-        std::fprintf(stderr, "usage: zorvik-bench-window.exe N | exit [LINES]\n");
+        std::fprintf(stderr, "usage: zorvik-bench-window.exe N | exit [LINES] | --flood SECONDS\n");
         return 2;
     }
     std::optional<int> ended;

@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "controls.hpp"
 
 namespace zorvik {
+
+// The most lines the results box keeps: five times the largest discovery, and
+// few enough that a window holding them, at some 300 bytes a line, plus the
+// arrival queue's 64 MiB stays within 512 MB however long a flood lasts.
+inline constexpr std::size_t kMaxResultLines = 500'000;
 
 // A results box over a text widget. Reading gives exactly the text last set,
 // or what the user has typed since. The logic reads and sets the whole text at
@@ -15,6 +21,11 @@ namespace zorvik {
 // loop, so no input or paint sees the widget behind the text. Any other text
 // (an empty box, or one set over the user's typing) replaces the widget's at
 // once. Program writes are never the user's to undo.
+//
+// Like a terminal's scrollback, the box holds at most `maxLines` lines (each
+// ending in LF), typed ones too: past them, the oldest leave the text and the
+// widget together, a fiftieth of the limit at a time, since dropping the front
+// costs a copy of what stays.
 class BufferedTextBox : public TextBox {
 public:
     ResultsText text() const final;
@@ -24,6 +35,7 @@ public:
     void flush();
 
 protected:
+    explicit BufferedTextBox(std::size_t maxLines) : maxLines_(maxLines) {}
     ~BufferedTextBox() = default;
 
     // The widget's text changed; unless the program made the change, the user
@@ -41,10 +53,21 @@ protected:
     // Adds to the end of the widget's text, not undoably; `afterCr` when the
     // widget's text ends in a CR, which the tail's first LF may complete.
     virtual void appendToWidget(std::string_view tail, bool afterCr) = 0;
+    // Removes `front`, whole lines that begin the widget's text, not undoably,
+    // keeping the user's caret, selection and view on the text that stays.
+    virtual void removeFromWidget(std::string_view front) = 0;
 
 private:
-    mutable ResultsText text_;   // what the logic set or the user typed
-    mutable ResultsText shown_;  // what the widget holds; text_ extends it
+    // The lines kept when the limit is passed: the widget takes some milliseconds
+    // for each thousand lines that leave, and the text a copy for each batch.
+    std::size_t keptLines() const { return maxLines_ - maxLines_ / 50; }
+    // `text`, of `lines` lines, without its oldest if they are more than the limit.
+    ResultsText withinLimit(ResultsText text, std::size_t& lines) const;
+
+    std::size_t maxLines_;
+    mutable ResultsText text_;          // what the logic set or the user typed
+    mutable ResultsText shown_;         // what the widget holds; text_ extends it
+    mutable std::size_t shownLines_ = 0;
     mutable bool typedByUser_ = false;
     bool writing_ = false;
 };

@@ -1,5 +1,6 @@
 #include "qt_controls.hpp"
 
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -19,7 +20,9 @@ void QtCommandButton::setEnabled(bool enabled) { button_.setEnabled(enabled); }
 // repaint() paints at once, without going through the event loop.
 void QtCommandButton::Refresh() { button_.repaint(); }
 
-QtTextBox::QtTextBox(QPlainTextEdit& edit) : edit_(edit) {
+// The widget's own block limit is not used: it would drop lines one slice at a
+// time, apart from the text the logic reads, which drops its front in batches.
+QtTextBox::QtTextBox(QPlainTextEdit& edit, std::size_t maxLines) : BufferedTextBox(maxLines), edit_(edit) {
     QObject::connect(&edit_, &QPlainTextEdit::textChanged, [this] { widgetChanged(); });
 }
 
@@ -58,6 +61,22 @@ void QtTextBox::appendToWidget(std::string_view tail, bool afterCr) {
             bar.setValue(bar.maximum());
         });
     }
+}
+
+void QtTextBox::removeFromWidget(std::string_view front) {
+    QScrollBar& scroll = *edit_.verticalScrollBar();
+    const bool following = scroll.value() == scroll.maximum();
+    const int firstShown = scroll.value();  // in lines, as the widget lays them out
+    QTextDocument& document = *edit_.document();
+    const auto lines = [&document] { return static_cast<int>(document.documentLayout()->documentSize().height()); };
+    const int linesBefore = lines();
+    document.setUndoRedoEnabled(false);
+    QTextCursor cursor(&document);
+    cursor.setPosition(static_cast<int>(toWidgetText(front).size()), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    document.setUndoRedoEnabled(true);
+    // The view stays on the lines the user was reading, or on the newest.
+    scroll.setValue(following ? scroll.maximum() : firstShown - (linesBefore - lines()));
 }
 
 }  // namespace zorvik

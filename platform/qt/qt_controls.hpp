@@ -24,12 +24,13 @@ private:
 // Ctrl+Z undoes what the user typed since the program last wrote to the box.
 class QtTextBox final : public BufferedTextBox {
 public:
-    explicit QtTextBox(QPlainTextEdit& edit);
+    explicit QtTextBox(QPlainTextEdit& edit, std::size_t maxLines = kMaxResultLines);
 
 protected:
     std::string readWidget() const override;
     void replaceWidget(std::string_view text) override;
     void appendToWidget(std::string_view tail, bool afterCr) override;
+    void removeFromWidget(std::string_view front) override;
 
 private:
     QPlainTextEdit& edit_;

@@ -67,7 +67,8 @@ MainWindow::MainWindow(Events events) : events_(std::move(events)) {
                            kResultsId);
     exit_ = createChild(window_, L"BUTTON", protocol::kExitCaption, BS_PUSHBUTTON, 0, IDCANCEL);
     discover_ = createChild(window_, L"BUTTON", protocol::kReadyCaption, BS_PUSHBUTTON, 0, kDiscoverId);
-    // The default limit (about 30,000 characters) would drop lines after some 800 answers.
+    // The default limit (about 30,000 characters) would refuse lines after some 800
+    // answers; the results box bounds its lines itself (kMaxResultLines).
     SendMessageW(results_, EM_SETLIMITTEXT, 0, 0);
 
     const UINT dpi = GetDpiForWindow(window_);

@@ -59,6 +59,19 @@ void Win32TextBox::appendToWidget(std::string_view tail, bool) {
     }
 }
 
+// The control moves all that follows to the front, so the box removes seldom and much.
+void Win32TextBox::removeFromWidget(std::string_view front) {
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const auto removed = static_cast<DWORD>(widen(front).size());
+    SendMessageW(edit_, EM_SETSEL, 0, removed);
+    SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    // The user's selection stays on its text, or shrinks to what is left of it.
+    const auto moved = [removed](DWORD at) { return at > removed ? at - removed : 0; };
+    SendMessageW(edit_, EM_SETSEL, moved(start), moved(end));
+}
+
 Win32Timer::Win32Timer(std::function<void()> onTimer)
     : onTimer_(std::move(onTimer)), window_([this](UINT message, WPARAM id, LPARAM) {
           if (message == WM_TIMER && id == kTimerId) {

@@ -27,7 +27,8 @@ private:
 // itself, so its text maps one to one onto the results text.
 class Win32TextBox final : public BufferedTextBox {
 public:
-    explicit Win32TextBox(HWND edit) : edit_(edit) {}
+    explicit Win32TextBox(HWND edit, std::size_t maxLines = kMaxResultLines)
+        : BufferedTextBox(maxLines), edit_(edit) {}
     // The control reports a change (EN_CHANGE); one the program made is ignored.
     void onChanged() { widgetChanged(); }
 
@@ -35,6 +36,7 @@ protected:
     std::string readWidget() const override;
     void replaceWidget(std::string_view text) override;
     void appendToWidget(std::string_view tail, bool afterCr) override;
+    void removeFromWidget(std::string_view front) override;
 
 private:
     HWND edit_;

@@ -11,6 +11,7 @@
 
 #include "protocol.hpp"
 #include "wide_text.hpp"
+#include "win32_controls.hpp"
 #include "win32_test_support.hpp"
 #include "window_layout.hpp"
 
@@ -187,6 +188,54 @@ TEST_F(Win32WindowTest, tenThousandAnswers_allListedInTheBox_butWhatTheSystemDro
     testing::pumpFor(200ms);
     EXPECT_EQ(listed() + testing::kernelDrops(port), 10000u) << testing::kernelDrops(port) << " dropped";
     EXPECT_EQ(textOf(window.txtResults()).size(), listed() * std::string("Zorvy found at address: 127.0.0.1\r\n").size());
+}
+
+// As a terminal's scrollback: past the limit the oldest lines, typed ones too, leave
+// the text and the control together; the user's selection stays on its text.
+TEST_F(Win32WindowTest, pastTheLimit_oldestLinesLeaveTextAndControl_newestKeptInOrder_selectionStays) {
+    static_assert(kMaxResultLines > 100'000, "the box must hold the largest discovery");
+    HWND edit = window.txtResults();
+    Win32TextBox box(edit, 100);  // past 100 lines it keeps 98
+    const auto lines = [](int first, int count) {
+        std::string all;
+        for (int i = first; i < first + count; ++i) all += "Zorvy found at address: 10.0.0." + std::to_string(i) + "\r\n";
+        return all;
+    };
+    const auto slice = [&](int first, int count) {
+        for (int i = first; i < first + count; ++i) box.setText(box.text() + lines(i, 1));
+        box.flush();
+    };
+    const auto type = [&](const std::string& keys) {
+        for (const char c : keys) SendMessageW(edit, WM_CHAR, static_cast<WPARAM>(c), 0);
+        box.onChanged();  // as the window reports EN_CHANGE to its own box
+    };
+    type("typed\r");
+    slice(0, 99);
+    EXPECT_EQ(textOf(edit), "typed\r\n" + lines(0, 99)) << "at the limit, nothing leaves";
+    slice(99, 1);
+    EXPECT_EQ(textOf(edit), lines(2, 98)) << "the typed line and the oldest answers stay";
+    EXPECT_EQ(box.text().view(), textOf(edit));
+    const auto at = static_cast<WPARAM>(lines(2, 10).size());
+    SendMessageW(edit, EM_SETSEL, at, at + 30);
+    const std::string selected = textOf(edit).substr(at, 30);
+    slice(100, 3);
+    EXPECT_EQ(textOf(edit), lines(5, 98));
+    EXPECT_EQ(box.text().view(), textOf(edit));
+    DWORD start = 0, end = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(textOf(edit).substr(start, end - start), selected) << "the selection moved off its text";
+    slice(103, 110);  // more than the control shows: the text replaces it
+    EXPECT_EQ(textOf(edit), lines(115, 98));
+    const auto length = static_cast<WPARAM>(GetWindowTextLengthW(edit));
+    SendMessageW(edit, EM_SETSEL, length, length);
+    std::string typed;
+    for (int i = 0; i < 100; ++i) {
+        type(std::to_string(i) + "\r");
+        if (i >= 2) typed += std::to_string(i) + "\r\n";
+    }
+    box.flush();  // typed lines alone past the limit, unread since
+    EXPECT_EQ(textOf(edit), typed);
+    EXPECT_FALSE(SendMessageW(edit, EM_CANUNDO, 0, 0)) << "Ctrl+Z would bring back lines the box no longer holds";
 }
 
 TEST_F(Win32WindowTest, escapeExitOrClose_endTheProgramAtOnce) {
