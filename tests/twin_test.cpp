@@ -10,6 +10,7 @@
 #include "device_watch.hpp"
 #include "record_format.hpp"
 #include "twin_options.hpp"
+#include "twin_program.hpp"
 #include "untrusted_text.hpp"
 
 #ifdef __SANITIZE_ADDRESS__
@@ -40,6 +41,8 @@ TEST(TwinOptionsTest, parseValues_plainDecimalInRangeTaken_elseUsageSayingWhy) {
     struct Case { std::vector<const char*> args; const char* error; };
     for (const auto& [args, error] : std::initializer_list<Case>{
              {{"-w", "010"}, ""}, {{"-w", "abc"}, "--wait: 'abc' is not a number"}, {{"-w", " 5"}, "' 5' is not a number"},
+             {{"-w", "3600000", "--probes", "10", "--watch", "--every", "3600", "--missing", "100"}, ""},
+             {{"-w", "3600001"}, "--wait: 3600001 is out of range"}, {{"--watch", "--missing", "101"}, "101 is out of range"},
              {{"-w", "0x10"}, "'0x10' is not a number"}, {{"-w", "-1"}, "'-1' is not a number"},
              {{"-w", "99999999999999999999"}, "out of range; give 1 to 3600000 milliseconds"},
              {{"-i", ""}, "--interface: the value is empty"}, {{"--watch", "--every", "0"}, "--every: 0 is out of range"},
@@ -54,6 +57,8 @@ TEST(TwinOptionsTest, parseValues_plainDecimalInRangeTaken_elseUsageSayingWhy) {
                            : !refused) << args[0] << ' ' << args[1] << ": " << command.text;
     }
     EXPECT_EQ(parse({"-w", "010"}).options.waitMs, 10);  // never octal
+    const auto most = parse({"-w", "3600000", "--probes", "10", "--watch", "--every", "3600", "--missing", "100"}).options;
+    EXPECT_TRUE(most.waitMs == 3'600'000 && most.probes == 10 && most.everySeconds == 3600 && most.missingRounds == 100);
 }
 
 TEST(TwinOptionsTest, parseWatchAndHelp_waitDefaultsToTheLesserOf5sAndTheRound_helpWithoutCli11Notes) {
@@ -159,6 +164,88 @@ TEST(DeviceWatchTest, thousandRoundsOnAClockSeam_goneAfterMissedRoundsAppearedOn
     DeviceWatch flooded(2, [&] { return now; });  // by default, 65,536
     for (std::uint32_t i = 0; i <= kMaxDevices; ++i) flooded.answered(address(i));
     EXPECT_TRUE(flooded.endRound().size() == kMaxDevices && flooded.overflowed());
+}
+
+// One device, round by round: 'x' answered, '.' missed.
+TEST(DeviceWatchTest, roundsAnsweredOrMissed_goneOnlyAfterMissingRoundsInARow_appearedOnEachReturn) {
+    struct Case { std::int32_t missing; std::string rounds; const char* events; };
+    std::string oneInFive;
+    for (int i = 0; i < 40; ++i) oneInFive += "xxxx.";
+    for (const auto& [missing, rounds, events] : std::initializer_list<Case>{
+             {3, oneInFive, "1 appeared;"}, {3, "x..x..x...x", "1 appeared;10 gone;11 appeared;"},
+             {1, "x.x", "1 appeared;2 gone;3 appeared;"}, {2, ".x.x..", "2 appeared;6 gone;"}}) {
+        DeviceWatch watch(missing, [] { return std::chrono::system_clock::time_point{}; });
+        std::string seen;
+        for (std::size_t round = 0; round < rounds.size(); ++round) {
+            if (rounds[round] == 'x') watch.answered(0x0100000a);
+            for (const auto& event : watch.endRound())
+                seen += std::to_string(round + 1) + (event.kind == WatchEvent::Kind::Gone ? " gone;" : " appeared;");
+        }
+        EXPECT_EQ(seen, events) << missing << ' ' << rounds.substr(0, 20);
+    }
+}
+
+// ---- The program, on fakes: answers and the timer's periods come when the test says ----
+
+class FakeEndpoint final : public ArrivalQueue {
+public:
+    void answer(const char* from) {
+        ReceiveBatch batch{{*parseDottedAddress(from), 0, "ZV"}};
+        takeIn(batch);
+        onSliceDue();
+    }
+    void setProtocol(std::int32_t) override {}
+    std::int32_t SocketHandle() const override { return 3; }
+
+protected:
+    void requestSlice() noexcept override {}
+    void sendDatagram(Destination::Address, std::uint32_t, std::string_view) override {}
+};
+
+struct FakeTimer final : TimerControl {
+    void start(std::int32_t) override {}
+    void cancel() override {}
+};
+
+struct NoOption final : StartupSocketOption {
+    bool apply(std::int32_t) noexcept override { return true; }
+};
+
+struct Twin {
+    explicit Twin(TwinOptions options) : program(options, {endpoint, timer, option}, console, [](const Failure&) {}) {}
+    // Each line's event and address, without its time.
+    std::string events() const {
+        std::string lines;
+        for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+            lines += out.substr(at, end - at).substr(21) + ';';
+        return lines;
+    }
+    std::string out;
+    FakeEndpoint endpoint;
+    FakeTimer timer;
+    NoOption option;
+    TwinConsole console = [this] {
+        TwinConsole to;
+        to.output = [this](std::string_view text) { out += text; };
+        to.error = [](std::string_view) {};
+        to.leaveEventLoop = [](int) {};
+        return to;
+    }();
+    TwinProgram program;
+};
+
+TEST(TwinProgramTest, watch_answerAfterTheRoundEnded_countsForNoRound) {
+    TwinOptions options;
+    options.watch = true;
+    options.missingRounds = 1;
+    Twin twin(options);
+    ASSERT_TRUE(twin.program.start());
+    twin.endpoint.answer("10.0.0.1");
+    twin.program.periodOver();  // the wait of round 1 is over
+    twin.endpoint.answer("10.0.0.1");  // late, before round 2 begins
+    twin.program.periodOver();
+    twin.program.periodOver();  // round 2, with no answer in its wait
+    EXPECT_EQ(twin.events(), "appeared 10.0.0.1;gone 10.0.0.1;");
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ struct NameLookups::Shared {
         : addresses(std::move(all)), lookUp(std::move(lookup)), names(addresses.size()) {}
 
     // Takes address after address until none is left or the caller has given up.
-    void work() {
+    void work(std::size_t self) {
         std::unique_lock lock(mutex);
         while (!givenUp && next < addresses.size()) {
             const std::size_t i = next++;
@@ -26,6 +26,7 @@ struct NameLookups::Shared {
                 allBack.notify_one();
             }
         }
+        finished[self] = true;
     }
 
     const std::vector<std::uint32_t> addresses;
@@ -33,6 +34,7 @@ struct NameLookups::Shared {
     std::mutex mutex;
     std::condition_variable allBack;
     std::vector<std::string> names;
+    std::vector<bool> finished;  // by thread: it takes no more addresses
     std::size_t next = 0, done = 0;
     bool givenUp = false;
 };
@@ -40,10 +42,12 @@ struct NameLookups::Shared {
 NameLookups::NameLookups(std::vector<std::uint32_t> addresses, Lookup lookUp, std::size_t atOnce)
     : shared_(std::make_shared<Shared>(std::move(addresses), std::move(lookUp))) {
     const std::size_t threads = std::min(atOnce, shared_->addresses.size());
+    shared_->finished.resize(threads);
+    threads_.reserve(threads);
     std::size_t started = 0;
     try {
         for (; started < threads; ++started) {
-            std::thread([shared = shared_] { shared->work(); }).detach();
+            threads_.emplace_back([shared = shared_, started] { shared->work(started); });
         }
     } catch (const std::system_error&) {
         // Those started take on the rest; with none, there is nothing to wait for.
@@ -54,8 +58,20 @@ NameLookups::NameLookups(std::vector<std::uint32_t> addresses, Lookup lookUp, st
 }
 
 NameLookups::~NameLookups() {
-    const std::lock_guard lock(shared_->mutex);
-    shared_->givenUp = true;
+    std::vector<bool> finished;
+    {
+        const std::lock_guard lock(shared_->mutex);
+        shared_->givenUp = true;
+        finished = shared_->finished;
+    }
+    // Those still in a lookup end by themselves; the others are all but gone.
+    for (std::size_t i = 0; i < threads_.size(); ++i) {
+        if (finished[i]) {
+            threads_[i].join();
+        } else {
+            threads_[i].detach();
+        }
+    }
 }
 
 std::vector<std::string> NameLookups::takeBy(std::chrono::steady_clock::time_point deadline) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zorvik {
@@ -13,7 +14,9 @@ namespace zorvik {
 // Reverse lookups of addresses, started at once on up to `atOnce` threads of
 // their own. Whatever is not back when the names are taken is given up: its
 // threads finish on their own and their results go nowhere, so a resolver that
-// hangs holds up no one.
+// hangs holds up no one. The threads that are done are joined when the lookups
+// go, so none of them is still ending (freeing the resolver's state) as the
+// program exits.
 class NameLookups {
 public:
     using Lookup = std::function<std::string(std::uint32_t address)>;  // empty when it has none; must not throw
@@ -30,6 +33,7 @@ public:
 private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace zorvik
