@@ -174,7 +174,9 @@ std::uint16_t WinsockEndpoint::localPort() const {
 
 bool WinsockEndpoint::receive(ReceiveBatch& batch) {
     const std::size_t before = batch.size();
-    while (batch.size() - before < kBatchSize) {
+    // At most one batch of calls, reports of earlier sends included, so that the
+    // receive thread looks at its stop request however long such reports go on.
+    for (std::size_t calls = 0; calls < kBatchSize; ++calls) {
         sockaddr_in from{};
         std::array<char, WSA_CMSG_SPACE(sizeof(IN_PKTINFO))> control{};
         WSABUF data{kMaxDatagram, buffer_.get()};
