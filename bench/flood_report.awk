@@ -1,13 +1,5 @@
 # Reads "KIND N key=value..." lines from bench/flood and prints medians and the
 # memory target: at most 512 MB resident, and flat over the flood's second half.
-function median(list,    n, parts, i, j, t) {
-    n = split(list, parts, " ")
-    for (i = 2; i <= n; i++)
-        for (j = i; j > 1 && parts[j - 1] + 0 > parts[j] + 0; j--) {
-            t = parts[j]; parts[j] = parts[j - 1]; parts[j - 1] = t
-        }
-    return n % 2 ? parts[(n + 1) / 2] : (parts[n / 2] + parts[n / 2 + 1]) / 2
-}
 function value(kind, key) { return median(values[kind, key]) }
 function mb(kib) { return kib * 1024 / 1e6 }
 

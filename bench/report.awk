@@ -1,13 +1,5 @@
 # Reads "KIND N key=value..." lines from bench/burst and prints medians,
 # ratios against the baselines of the same run, and the targets.
-function median(list,    n, parts, i, j, t) {
-    n = split(list, parts, " ")
-    for (i = 2; i <= n; i++)
-        for (j = i; j > 1 && parts[j - 1] + 0 > parts[j] + 0; j--) {
-            t = parts[j]; parts[j] = parts[j - 1]; parts[j - 1] = t
-        }
-    return n % 2 ? parts[(n + 1) / 2] : (parts[n / 2] + parts[n / 2 + 1]) / 2
-}
 function value(kind, n, key) { return median(values[kind, n, key]) }
 # "met" or "NOT MET"; a missed target is named again at the end.
 function verdict(ok, target) {
