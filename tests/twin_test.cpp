@@ -107,6 +107,8 @@ TEST(RecordFormatTest, appendRecord_hostileText_noFormulaNoControlValidUtf8_inEv
              {"\x7f\xc2\x9b\xc2\x80\xc2\x9f\xc2\xa0", "\\x7f\\u009b\\u0080\\u009f\xc2\xa0", "\\x7f\\u009b\\u0080\\u009f\xc2\xa0",
               "\\u007f\\u009b\\u0080\\u009f\xc2\xa0"},  // DEL, C1 controls, then a no-break space
              {"caf\xe9!", "caf\uFFFD!", "caf\uFFFD!", "caf\uFFFD!"},
+             // A right-to-left override and an isolate, which would show the rest of the line reordered.
+             {"\xe2\x80\xaegnp.exe\xe2\x81\xa6", "\\u202egnp.exe\\u2066", "\\u202egnp.exe\\u2066", "\\u202egnp.exe\\u2066"},
              // Overlong twice, a surrogate, past U+10FFFF, cut short: a U+FFFD for each byte.
              {"\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82", replaced, replaced, replaced},
              {"ООО \xf0\x9f\x93\xb7 \xef\xbf\xbd", "ООО \xf0\x9f\x93\xb7 \xef\xbf\xbd", "ООО \xf0\x9f\x93\xb7 \xef\xbf\xbd",

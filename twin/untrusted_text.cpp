@@ -40,6 +40,13 @@ std::pair<char32_t, std::size_t> decodeAt(std::string_view text, std::size_t at)
 
 bool isControl(char32_t code) { return code < 0x20 || (code >= 0x7f && code <= 0x9f); }
 
+// Marks that reorder the text around them on screen (bidirectional overrides,
+// embeddings and isolates): a name could make a line read as something else.
+bool isReordering(char32_t code) {
+    return code == 0x061c || code == 0x200e || code == 0x200f || (code >= 0x202a && code <= 0x202e) ||
+           (code >= 0x2066 && code <= 0x2069);
+}
+
 // Bytes that the plain run of a form may hold as they are.
 bool isPlain(unsigned char byte, TextForm form) {
     return byte >= 0x20 && byte < 0x7f && !(form == TextForm::Json && (byte == '"' || byte == '\\'));
@@ -47,10 +54,11 @@ bool isPlain(unsigned char byte, TextForm form) {
 
 void appendEscape(std::string& out, char32_t control, TextForm form) {
     static constexpr std::string_view kHex = "0123456789abcdef";
-    // C1 controls are code points, not bytes: written so that no one takes them for one.
-    out += form == TextForm::Json || control >= 0x80 ? "\\u00" : "\\x";
-    out += kHex[control >> 4];
-    out += kHex[control & 0xf];
+    // C1 controls and later marks are code points, not bytes: written so that no one takes them for one.
+    out += form == TextForm::Json || control >= 0x80 ? "\\u" : "\\x";
+    for (int shift = control >= 0x80 || form == TextForm::Json ? 12 : 4; shift >= 0; shift -= 4) {
+        out += kHex[(control >> shift) & 0xf];
+    }
 }
 
 // Half-open ranges of code points, sorted.
@@ -83,7 +91,8 @@ void appendUntrusted(std::string& out, std::string_view text, TextForm form) {
         if (form == TextForm::Json && (code == '"' || code == '\\')) {
             out += '\\';
             out += static_cast<char>(code);
-        } else if (isControl(code) && !(form == TextForm::CsvField && (code == '\r' || code == '\n'))) {
+        } else if ((isControl(code) && !(form == TextForm::CsvField && (code == '\r' || code == '\n'))) ||
+                   isReordering(code)) {
             appendEscape(out, code, form);
         } else if (code == kReplacement && length == 1) {
             out += kReplacementUtf8;

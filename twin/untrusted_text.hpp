@@ -10,7 +10,7 @@ namespace zorvik {
 // names) as each output may show it. Every form is valid UTF-8: a byte that is
 // not part of a valid sequence becomes U+FFFD.
 enum class TextForm {
-    Visible,   // controls (C0, DEL, C1) as escapes: "\x1b", "\u009b"
+    Visible,   // controls (C0, DEL, C1) and bidirectional marks as escapes: "\x1b", "\u009b", "\u202e"
     CsvField,  // the same, but CR and LF kept, for a quoted field to hold
     Json,      // the inside of a JSON string: quote, backslash and controls escaped
 };
