@@ -44,6 +44,19 @@ public:
     int poll(pollfd* fds, nfds_t n, int t) override {
         return sendWaits += (fds[0].events & POLLOUT) != 0, fails("poll") ? -1 : real.poll(fds, n, t);
     }
+    int getsockopt(int fd, int l, int n, void* v, socklen_t* len) override {
+        return fails("getsockopt") ? -1 : real.getsockopt(fd, l, n, v, len);
+    }
+    int getsockname(int fd, sockaddr* a, socklen_t* len) override {
+        return fails("getsockname") ? -1 : real.getsockname(fd, a, len);
+    }
+    ssize_t read(int fd, void* b, size_t n) override { return fails("read") ? -1 : real.read(fd, b, n); }
+    ssize_t write(int fd, const void* d, size_t n) override { return fails("write") ? -1 : real.write(fd, d, n); }
+    int eventfd(unsigned i, int f) override { return fails("eventfd") ? -1 : real.eventfd(i, f); }
+    int timerfd_create(int c, int f) override { return fails("timerfd_create") ? -1 : real.timerfd_create(c, f); }
+    int timerfd_settime(int fd, int f, const itimerspec* v, itimerspec* o) override {
+        return fails("timerfd_settime") ? -1 : real.timerfd_settime(fd, f, v, o);
+    }
 
 private:
     bool fails(const char* name) {

@@ -13,7 +13,7 @@
 #include "stop_request.hpp"
 #include "stop_request_posix.hpp"
 #include "twin_main.hpp"
-#include "qt_udp_endpoint.hpp"
+#include "qt_waker.hpp"
 
 int main(int argc, char** argv) {
     using namespace zorvik;
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         return kFailureStatus;
     }
     QCoreApplication app(argc, argv);
-    return runTwin<QtUdpEndpoint, QtTimer, ReceiveBufferOption>(
+    return runTwin<QtTimer, ReceiveBufferOption>(
         argc, argv,
         {.output =
              [](std::string_view text) {
@@ -38,5 +38,6 @@ int main(int argc, char** argv) {
          .dropHelp = "see RECEIVE BUFFER in zorvik-discover(1)",
          .errorIsTerminal = ::isatty(STDERR_FILENO) == 1,
          .readMore = "FIREWALL in man zorvik-discover",
-         .onStopRequest = onStopRequest});
+         .onStopRequest = onStopRequest},
+        qtEndpointParts());
 }

@@ -26,8 +26,8 @@ std::string withNewlines(std::string_view text, std::string_view newline);
 
 // The command-line program from its arguments to its exit status, on the
 // platform's endpoint, timer and start-up socket option.
-template <typename Endpoint, typename Timer, typename StartupOption>
-int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
+template <typename Timer, typename StartupOption>
+int runTwin(int argc, const char* const* argv, const TwinConsole& console, EndpointParts parts) {
     const auto printError = [&](std::string_view text) { console.error(withNewlines(text, console.newline)); };
     const auto usageError = [&](const std::string& text) {
         printError(std::string(kTwinName) + ": " + text + "\n");
@@ -58,7 +58,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console) {
         printError(std::string(kTwinName) + ": probing by " + describeInterfaces(by) + "\n");
     }
 
-    Endpoint Winsock1;
+    UdpEndpoint Winsock1(std::move(parts));
     std::vector<std::uint32_t> addresses;
     for (const auto& i : by) addresses.push_back(i.address);
     Winsock1.leaveBy(std::move(addresses));

@@ -4,6 +4,7 @@
 
 #include "destination.hpp"
 #include "device_details.hpp"
+#include "form_wiring.hpp"
 #include "record_format.hpp"
 
 namespace zorvik {
@@ -37,18 +38,14 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
           kFailureStatus),
       form_({cmdDiscover_, txtResults_, parts_.timer, parts_.endpoint, parts_.startupOption, dispatch_}),
       watch_(options.missingRounds, std::chrono::system_clock::now) {
-    auto& endpoint = parts_.endpoint;
-    endpoint.runThrough([this](const std::function<void()>& callback) { dispatch_.deliver(callback); });
-    // Both run within a delivery slice, which the dispatch already runs.
-    endpoint.onDataArrival([this](std::int32_t bytesTotal) {
-        if (listsRecords()) {  // only a record per answer says more than the sender
-            const auto elapsed = std::chrono::steady_clock::now() - roundStart_;
-            current_ = {bytesTotal, parts_.endpoint.remoteSenderPort(),
-                        std::chrono::duration_cast<milliseconds>(elapsed).count()};
-        }
-        form_.Winsock1_DataArrival(bytesTotal);
-    });
-    endpoint.onSliceEnd([this] { txtResults_.flush(); });
+    wireEndpoint(parts_.endpoint, dispatch_, form_, [this] { txtResults_.flush(); },
+                 [this](const ReceivedDatagram& arrival) {
+                     if (listsRecords()) {  // only a record per answer says more than the sender
+                         const auto elapsed = std::chrono::steady_clock::now() - roundStart_;
+                         current_ = {static_cast<std::int32_t>(arrival.payload.size()), swapPortOrder(arrival.port),
+                                     std::chrono::duration_cast<milliseconds>(elapsed).count()};
+                     }
+                 });
 }
 
 bool TwinProgram::start() {
@@ -124,7 +121,7 @@ void TwinProgram::endRound() {
 void TwinProgram::finish() {
     // What arrived by now is listed, nothing later is taken in; all of it
     // through the dispatch, so even taking in the last answers may fail cleanly.
-    parts_.endpoint.deliverPending();
+    parts_.endpoint.finishIntake();
     if (dispatch_.ended()) {
         return;
     }

@@ -5,7 +5,6 @@
 #include <functional>
 #include <string>
 
-#include "arrival_queue.hpp"
 #include "console_results.hpp"
 #include "device_tally.hpp"
 #include "device_watch.hpp"
@@ -13,6 +12,7 @@
 #include "form1.hpp"
 #include "timer_control.hpp"
 #include "twin_options.hpp"
+#include "udp_endpoint.hpp"
 
 namespace zorvik {
 
@@ -42,7 +42,7 @@ struct TwinConsole {
 class TwinProgram {
 public:
     struct Parts {
-        ArrivalQueue& endpoint;
+        UdpEndpoint& endpoint;
         TimerControl& timer;  // fires periodOver()
         StartupSocketOption& startupOption;
     };

@@ -1,37 +1,81 @@
 #include "receive_thread.hpp"
 
 #include <future>
+#include <utility>
 
 namespace zorvik {
+namespace {
 
-void ReceiveThread::start(DatagramSource& source, DatagramSink& sink) {
+// The UI thread is woken this often at the most: woken for every batch, its
+// wake-ups would take turns on the processor with the receive thread mid-burst.
+constexpr auto kWakeInterval = std::chrono::milliseconds(20);
+constexpr std::chrono::milliseconds kNoHurry{-1};
+
+}  // namespace
+
+void ReceiveThread::start(DatagramSource& source) {
     stop();
     stopping_ = false;
     source_ = &source;
     std::promise<void> running;
     const std::future<void> started = running.get_future();
-    thread_ = std::thread([&source, &sink, &stopping = stopping_, &running] {
+    thread_ = std::thread([this, &source, &running] {
         running.set_value();
-        ReceiveBatch batch;
-        try {
-            // Waits only once the system's queue is empty; a steady stream is
-            // taken batch after batch, and a stop is seen between batches.
-            while (!stopping.load(std::memory_order_relaxed)) {
-                if (source.receive(batch)) {
-                    sink.takeIn(batch);
-                    continue;
-                }
-                if (!source.waitForDatagrams(sink.caughtUp())) {
-                    break;
-                }
-            }
-        } catch (...) {
-            sink.receiveFailed(std::current_exception());
-        }
+        run(source);
     });
-    // A thread not yet scheduled takes nothing in: answers to a probe sent
-    // right after this would meet a full buffer.
     started.wait();
+}
+
+void ReceiveThread::run(DatagramSource& source) noexcept {
+    ReceiveBatch batch;
+    try {
+        // Waits only once the system's queue is empty; a steady stream is
+        // taken batch after batch, and a stop is seen between batches.
+        while (!stopping_.load(std::memory_order_relaxed)) {
+            if (takeBatch(source, batch) > 0) {
+                static_cast<void>(wakeIfDue());
+            } else if (!source.waitForDatagrams(wakeIfDue())) {
+                break;
+            }
+        }
+    } catch (...) {
+        {
+            const std::lock_guard lock(failureMutex_);
+            failure_ = std::current_exception();
+        }
+        failed_ = true;
+        if (disarm()) {
+            wake_();
+        }
+    }
+}
+
+std::size_t ReceiveThread::takeBatch(DatagramSource& source, ReceiveBatch& batch) {
+    if (!source.receive(batch)) {
+        return 0;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    for (ReceivedDatagram& datagram : batch) {
+        datagram.arrived = now;
+    }
+    const std::size_t count = batch.size();
+    queue_.push(batch);
+    return count;
+}
+
+std::chrono::milliseconds ReceiveThread::wakeIfDue() {
+    if (!armed_.load() || !queue_.waiting()) {
+        return kNoHurry;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto due = lastWake_ + kWakeInterval; now < due) {
+        return std::chrono::ceil<std::chrono::milliseconds>(due - now);
+    }
+    if (disarm()) {
+        lastWake_ = now;
+        wake_();
+    }
+    return kNoHurry;
 }
 
 void ReceiveThread::stop() noexcept {
@@ -41,6 +85,28 @@ void ReceiveThread::stop() noexcept {
     stopping_ = true;
     source_->interrupt();
     thread_.join();
+}
+
+void ReceiveThread::stop(std::chrono::milliseconds drainFor) {
+    stop();
+    if (source_ == nullptr || failed()) {
+        return;
+    }
+    ReceiveBatch batch;
+    const auto end = std::chrono::steady_clock::now() + drainFor;
+    for (std::size_t taken = 0; taken < ArrivalQueue::kMaxQueuedDatagrams && std::chrono::steady_clock::now() < end;) {
+        const std::size_t count = takeBatch(*source_, batch);
+        if (count == 0) {
+            break;
+        }
+        taken += count;
+    }
+}
+
+std::exception_ptr ReceiveThread::takeFailure() {
+    const std::lock_guard lock(failureMutex_);
+    failed_ = false;
+    return std::exchange(failure_, nullptr);
 }
 
 }  // namespace zorvik

@@ -1,5 +1,6 @@
 #include "system_calls.hpp"
 
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace zorvik {
@@ -20,6 +21,19 @@ public:
         return ::recvmmsg(fd, messages, count, flags, nullptr);
     }
     int poll(pollfd* fds, nfds_t count, int timeoutMs) override { return ::poll(fds, count, timeoutMs); }
+    int getsockopt(int fd, int level, int name, void* value, socklen_t* length) override {
+        return ::getsockopt(fd, level, name, value, length);
+    }
+    int getsockname(int fd, sockaddr* address, socklen_t* length) override {
+        return ::getsockname(fd, address, length);
+    }
+    ssize_t read(int fd, void* buffer, size_t length) override { return ::read(fd, buffer, length); }
+    ssize_t write(int fd, const void* data, size_t length) override { return ::write(fd, data, length); }
+    int eventfd(unsigned initial, int flags) override { return ::eventfd(initial, flags); }
+    int timerfd_create(int clock, int flags) override { return ::timerfd_create(clock, flags); }
+    int timerfd_settime(int fd, int flags, const itimerspec* value, itimerspec* old) override {
+        return ::timerfd_settime(fd, flags, value, old);
+    }
 };
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <sys/types.h>
+
+#include <cstdint>
 
 namespace zorvik {
 
@@ -19,6 +22,13 @@ public:
                            socklen_t toLength) = 0;
     virtual int recvmmsg(int fd, mmsghdr* messages, unsigned count, int flags) = 0;
     virtual int poll(pollfd* fds, nfds_t count, int timeoutMs) = 0;
+    virtual int getsockopt(int fd, int level, int name, void* value, socklen_t* length) = 0;
+    virtual int getsockname(int fd, sockaddr* address, socklen_t* length) = 0;
+    virtual ssize_t read(int fd, void* buffer, size_t length) = 0;
+    virtual ssize_t write(int fd, const void* data, size_t length) = 0;
+    virtual int eventfd(unsigned initial, int flags) = 0;
+    virtual int timerfd_create(int clock, int flags) = 0;
+    virtual int timerfd_settime(int fd, int flags, const itimerspec* value, itimerspec* old) = 0;
 };
 
 // The kernel's own calls.

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
+#include "form_wiring.hpp"
 #include "line_ends.hpp"
 #include "protocol.hpp"
 
@@ -50,8 +51,8 @@ void presentAsDesktopApplication() {
 WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& calls)
     : cmdDiscover_(window_.cmdDiscover),
       txtResults_(window_.txtResults),
-      tmrResetCaption_([this] { dispatch_.deliver([this] { form_.tmrResetCaption_Timer(); }); }),
-      Winsock1_(calls),
+      tmrResetCaption_(dispatched(dispatch_, [this] { form_.tmrResetCaption_Timer(); })),
+      Winsock1_(qtEndpointParts(calls)),
       startupOption_(calls),
       dispatch_(
           [this] {
@@ -68,16 +69,11 @@ WindowProgram::WindowProgram(std::function<void(int status)> end, SystemCalls& c
           }),
       form_({cmdDiscover_, txtResults_, tmrResetCaption_, Winsock1_, startupOption_, dispatch_}) {
     QObject::connect(&window_.cmdDiscover, &QPushButton::clicked,
-                     [this] { dispatch_.deliver([this] { form_.cmdDiscover_Click(); }); });
-    QObject::connect(&window_.cmdExit, &QPushButton::clicked,
-                     [this] { dispatch_.deliver([this] { form_.cmdExit_Click(); }); });
-    Winsock1_.onDataArrival([this](std::int32_t bytesTotal) {
-        dispatch_.deliver([this, bytesTotal] { form_.Winsock1_DataArrival(bytesTotal); });
-    });
-    Winsock1_.onSliceEnd([this] { dispatch_.deliver([this] { txtResults_.flush(); }); });
-    Winsock1_.runThrough([this](const std::function<void()>& callback) { dispatch_.deliver(callback); });
+                     dispatched(dispatch_, [this] { form_.cmdDiscover_Click(); }));
+    QObject::connect(&window_.cmdExit, &QPushButton::clicked, dispatched(dispatch_, [this] { form_.cmdExit_Click(); }));
+    wireEndpoint(Winsock1_, dispatch_, form_, [this] { txtResults_.flush(); });
     // Closing the window ends the program as Exit does.
-    window_.onClose = [this] { dispatch_.deliver([this] { dispatch_.End(); }); };
+    window_.onClose = dispatched(dispatch_, [this] { dispatch_.End(); });
 }
 
 void WindowProgram::exitEventLoop(int status) { QCoreApplication::exit(status); }

@@ -7,8 +7,9 @@
 #include "main_window.hpp"
 #include "qt_controls.hpp"
 #include "qt_timer.hpp"
+#include "qt_waker.hpp"
 #include "receive_buffer_option.hpp"
-#include "qt_udp_endpoint.hpp"
+#include "udp_endpoint.hpp"
 
 namespace zorvik {
 
@@ -33,7 +34,7 @@ public:
 
     bool ended() const { return dispatch_.ended(); }
     MainWindow& window() { return window_; }
-    QtUdpEndpoint& endpoint() { return Winsock1_; }
+    UdpEndpoint& endpoint() { return Winsock1_; }
     const QtTimer& timer() const { return tmrResetCaption_; }
 
 private:
@@ -44,7 +45,7 @@ private:
     QtCommandButton cmdDiscover_;
     QtTextBox txtResults_;
     QtTimer tmrResetCaption_;
-    QtUdpEndpoint Winsock1_;
+    UdpEndpoint Winsock1_;
     ReceiveBufferOption startupOption_;
     EventDispatch dispatch_;
     Form1 form_;

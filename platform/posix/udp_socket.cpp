@@ -1,4 +1,4 @@
-#include "udp_endpoint.hpp"
+#include "udp_socket.hpp"
 
 #include <linux/sock_diag.h>
 #include <malloc.h>
@@ -43,7 +43,7 @@ bool reportOfEarlierSend(int error) {
 
 }  // namespace
 
-struct UdpEndpoint::ReceiveStorage {
+struct UdpSocket::ReceiveStorage {
     std::array<mmsghdr, kBatchSize> headers{};
     std::array<iovec, kBatchSize> vectors{};
     std::array<sockaddr_in, kBatchSize> senders{};
@@ -64,11 +64,11 @@ struct UdpEndpoint::ReceiveStorage {
     }
 };
 
-UdpEndpoint::UdpEndpoint(SystemCalls& calls) : calls_(calls) {}
+UdpSocket::UdpSocket(SystemCalls& calls) : calls_(calls) {}
 
-UdpEndpoint::~UdpEndpoint() { stopReceiving(); }
+UdpSocket::~UdpSocket() = default;
 
-void UdpEndpoint::setProtocol(std::int32_t protocol) {
+void UdpSocket::open(std::int32_t protocol) {
     if (protocol != protocol::kProtocolUdp) {
         throw Failure(EPROTONOSUPPORT, "unsupported protocol " + std::to_string(protocol) + ": only UDP (" +
                                            std::to_string(protocol::kProtocolUdp) + ") is available");
@@ -86,26 +86,23 @@ void UdpEndpoint::setProtocol(std::int32_t protocol) {
     if (calls_.setsockopt(created.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
         throw Failure::fromErrno(errno);
     }
-    UniqueSocket stop(calls_, ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    UniqueSocket stop(calls_, calls_.eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!stop.valid()) {
         throw Failure::fromErrno(errno);
     }
     socket_ = std::move(created);
     stopSignal_ = std::move(stop);
     storage_ = std::make_unique<ReceiveStorage>();
-    startReceiving(*this);
 }
 
-int UdpEndpoint::requireSocket() const {
+int UdpSocket::requireSocket() const {
     if (!socket_.valid()) {
         throw Failure(EBADF, "the endpoint has no socket yet: set its protocol to UDP first");
     }
     return socket_.get();
 }
 
-std::int32_t UdpEndpoint::SocketHandle() const { return requireSocket(); }
-
-void UdpEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInterface, std::string_view payload) {
+void UdpSocket::send(Destination::Address at, std::uint32_t byInterface, std::string_view payload) {
     const int fd = requireSocket();
     if (byInterface != 0) {
         const in_addr interface{byInterface};
@@ -140,7 +137,7 @@ void UdpEndpoint::sendDatagram(Destination::Address at, std::uint32_t byInterfac
     }
 }
 
-bool UdpEndpoint::receive(ReceiveBatch& batch) {
+bool UdpSocket::receive(ReceiveBatch& batch) {
     int count = -1;
     for (int attempt = 0; count < 0 && attempt < kAttempts; ++attempt) {
         storage_->prepare();
@@ -164,7 +161,7 @@ bool UdpEndpoint::receive(ReceiveBatch& batch) {
     return count > 0;
 }
 
-bool UdpEndpoint::waitForDatagrams(std::chrono::milliseconds timeout) {
+bool UdpSocket::waitForDatagrams(std::chrono::milliseconds timeout) {
     std::array<pollfd, 2> watched{{{socket_.get(), POLLIN, 0}, {stopSignal_.get(), POLLIN, 0}}};
     if (calls_.poll(watched.data(), watched.size(), static_cast<int>(timeout.count())) >= 0) {
         return (watched[1].revents & POLLIN) == 0;
@@ -175,39 +172,39 @@ bool UdpEndpoint::waitForDatagrams(std::chrono::milliseconds timeout) {
     return true;  // as a time-out: the receive thread looks at its stop request before it waits again
 }
 
-void UdpEndpoint::interrupt() noexcept {
+void UdpSocket::interrupt() noexcept {
     const std::uint64_t one = 1;
     // Cannot fail while the counter is far from its maximum, but for a signal.
-    for (int attempt = 0; attempt < kAttempts && ::write(stopSignal_.get(), &one, sizeof one) < 0 && errno == EINTR;
+    for (int attempt = 0; attempt < kAttempts && calls_.write(stopSignal_.get(), &one, sizeof one) < 0 && errno == EINTR;
          ++attempt) {
     }
 }
 
-void UdpEndpoint::releaseMemory() { malloc_trim(0); }
+void giveMemoryBack() noexcept { malloc_trim(0); }
 
-DropCounts UdpEndpoint::drops() const {
-    DropCounts counts = ArrivalQueue::drops();
+SystemDrops UdpSocket::drops() const {
+    SystemDrops counts;
     if (!socket_.valid()) {
         return counts;
     }
     std::array<std::uint32_t, SK_MEMINFO_VARS> memory{};
     socklen_t length = sizeof memory;
-    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_MEMINFO, memory.data(), &length) == 0 &&
+    if (calls_.getsockopt(socket_.get(), SOL_SOCKET, SO_MEMINFO, memory.data(), &length) == 0 &&
         length > SK_MEMINFO_DROPS * sizeof(std::uint32_t)) {
-        counts.bySystem = memory[SK_MEMINFO_DROPS];
+        counts.dropped = memory[SK_MEMINFO_DROPS];
     }
     int buffer = 0;
     length = sizeof buffer;
-    if (::getsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &buffer, &length) == 0) {
+    if (calls_.getsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &buffer, &length) == 0) {
         counts.bufferBytes = buffer;
     }
     return counts;
 }
 
-std::uint16_t UdpEndpoint::localPort() const {
+std::uint16_t UdpSocket::localPort() const {
     sockaddr_in local{};
     socklen_t length = sizeof local;
-    if (!socket_.valid() || getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    if (!socket_.valid() || calls_.getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
         return 0;
     }
     return ntohs(local.sin_port);
