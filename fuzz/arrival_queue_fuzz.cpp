@@ -1,10 +1,10 @@
-// The arrival queue as its receive thread and the UI thread use it, played in
-// one thread in any order: batches of any count, size and sender, a failure of
-// the receive thread, wake-ups answered or not, handlers that read or leave
-// datagrams. Every datagram within the caps is announced once, in order, with
-// its size and sender; GetData gives the oldest unread one, cut; the failure is
-// raised once, after every datagram taken in before it; nothing is announced
-// after stop, and nothing taken in after deliverPending.
+// The endpoint's shared parts as the receive thread and the UI thread use
+// them, in any order: batches of any count, size and sender taken in by the
+// receive thread, a failure of it, wake-ups answered or not, handlers that read
+// or leave datagrams. Every datagram within the caps is announced once, in
+// order, with its size and sender; GetData gives the oldest unread one, cut;
+// the failure is raised once, after every datagram taken in before it; nothing
+// is announced after stop, and nothing taken in after the intake is finished.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <arpa/inet.h>
@@ -12,8 +12,10 @@
 #include <cstdio>
 #include <deque>
 
-#include "arrival_queue.hpp"
+#include "endpoint_fakes.hpp"
 #include "failure.hpp"
+#include "protocol.hpp"
+#include "udp_endpoint.hpp"
 
 namespace {
 
@@ -31,28 +33,19 @@ struct Datagram {
     }
 };
 
-class Queue final : public zorvik::ArrivalQueue {
-public:
-    bool due = false;
-    using ArrivalQueue::takeIn, ArrivalQueue::caughtUp, ArrivalQueue::receiveFailed;
-    void setProtocol(std::int32_t) override {}
-    std::int32_t SocketHandle() const override { return 3; }
-
-protected:
-    void requestSlice() noexcept override { due = true; }
-    void sendDatagram(zorvik::Destination::Address, std::uint32_t, std::string_view) override {}
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    Queue queue;
+    auto* socket = new zorvik::testing::ScriptedSocket;
+    auto* waker = new zorvik::testing::TestWaker;
+    zorvik::UdpEndpoint endpoint({std::unique_ptr<zorvik::DatagramSocket>(socket), std::unique_ptr<zorvik::UiWaker>(waker)});
+    endpoint.setProtocol(zorvik::protocol::kProtocolUdp);
     std::vector<Datagram> kept;   // taken in within the caps, in order
     std::deque<Datagram> unread;  // announced and not read
     std::size_t announced = 0, scriptedBytes = 0;
     bool stopped = false, closed = false, failed = false, raised = false;
-    queue.runThrough([&](const std::function<void()>& callback) {
+    const auto raisedOnce = [&](const std::function<void()>& callback) {
         try {
             callback();
         } catch (const zorvik::Failure& failure) {
@@ -60,20 +53,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(announced == kept.size(), "the failure after every datagram taken in before it");
             raised = true;
         }
-    });
+    };
+    endpoint.runThrough(raisedOnce);
     const auto readOldest = [&] {
         const auto maxBytes = input.ConsumeIntegralInRange<std::int32_t>(0, 70000);
         std::string bytes;
-        queue.GetData(bytes, zorvik::DataType::Text, maxBytes);
+        endpoint.GetData(bytes, zorvik::DataType::Text, maxBytes);
         require(bytes == unread.front().payload(static_cast<std::size_t>(maxBytes)), "GetData gives the oldest");
         unread.pop_front();
     };
-    queue.onDataArrival([&](std::int32_t bytes) {
+    endpoint.onDataArrival([&](const zorvik::ReceivedDatagram& arrival) {
         require(!stopped && announced < kept.size(), "only datagrams taken in, once, until stop");
         const Datagram& d = unread.emplace_back(kept[announced++]);
         char sender[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &d.address, sender, sizeof sender);
-        require(bytes == static_cast<std::int32_t>(d.size) && queue.RemoteHostIP() == sender, "size and sender");
+        require(arrival.payload.size() == d.size && endpoint.RemoteHostIP() == sender, "size and sender");
         if (input.ConsumeBool()) readOldest();
     });
     for (std::uint32_t scripted = 0; input.remaining_bytes() > 0;) {
@@ -89,27 +83,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 sent.push_back(d);
                 scriptedBytes += d.size;
             }
-            queue.takeIn(batch);
-            if (input.ConsumeBool()) queue.caughtUp();
-            // The caps are far: nothing is dropped here.
-            require(queue.drops().atCaps == 0, "dropped below the caps");
             kept.insert(kept.end(), sent.begin(), sent.end());
+            socket->give(std::move(batch));
+            // The caps are far: nothing is dropped here.
+            require(endpoint.drops().atCaps == 0, "dropped below the caps");
             break;
         }
         case 1:
-            if (!closed && !failed) queue.receiveFailed(std::make_exception_ptr(zorvik::Failure(EFAULT, "bad"))), failed = true;
+            if (!closed && !failed) socket->giveFailure(std::make_exception_ptr(zorvik::Failure(EFAULT, "bad"))), failed = true;
             break;
         case 2:
-            if (std::exchange(queue.due, false)) queue.onSliceDue();
+            waker->answer();
             break;
         case 3:  // only one announced already: one not yet announced never would be
             if (!unread.empty()) readOldest();
             break;
-        case 4: queue.deliverPending(), closed = true; break;
-        default: queue.stop(), closed = stopped = true;
+        case 4: raisedOnce([&] { endpoint.finishIntake(); }), closed = true; break;
+        default: endpoint.stop(), closed = stopped = true;
         }
     }
-    queue.deliverPending();
+    raisedOnce([&] { endpoint.finishIntake(); });
     require(stopped || announced == kept.size(), "every datagram taken in is announced");
     require(stopped || !failed || raised, "a failure is raised once everything before it is announced");
     return 0;

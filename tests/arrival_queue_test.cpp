@@ -1,102 +1,110 @@
-// The arrival queue as the receive thread fills it, with the UI thread's event
-// loop played by the test: its caps and its slices.
+// The parts of the endpoint that both platforms share, each on its own: the
+// arrival queue and its caps; the receive thread, its wake-ups and its last
+// pass; the delivery slices, with the UI thread's event loop played by the test.
 #include "arrival_queue.hpp"
 
 #include <gtest/gtest.h>
 
+#include "delivery_slices.hpp"
+#include "endpoint_fakes.hpp"
+#include "failure.hpp"
+#include "receive_thread.hpp"
 
 namespace zorvik {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::batchOf;
 
-class TestQueue final : public ArrivalQueue {
-public:
-    ~TestQueue() override { stopReceiving(); }
-    std::atomic<bool> due = false;
-    std::atomic<int> wakesByReceiver = 0;  // requests for a slice from any thread but the test's
+TEST(ArrivalQueueTest, flood_pastTheCountOrByteCap_isDroppedAndCounted_untilReleasingMakesRoom) {
+    ArrivalQueue queue;
+    constexpr std::size_t kCount = ArrivalQueue::kMaxQueuedDatagrams;
+    for (std::size_t pushed = 0; pushed <= kCount; pushed += 1024) {  // one batch more than fits
+        auto batch = batchOf(1024, 0, pushed);
+        queue.push(batch);
+        EXPECT_TRUE(batch.empty());
+    }
+    EXPECT_EQ(queue.droppedAtCaps(), 1024u);
+    std::deque<ReceivedDatagram> taken;
+    queue.takeAll(taken);
+    ASSERT_EQ(taken.size(), kCount);
+    EXPECT_EQ(taken.back().payload, std::to_string(kCount - 1));
+    auto more = batchOf(1);
+    queue.push(more);
+    EXPECT_EQ(queue.droppedAtCaps(), 1025u) << "taken and not released still counts";
+    for (const auto& datagram : taken) queue.release(datagram);
+    taken.clear();
+    auto large = batchOf(2000, 60000);
+    queue.push(large);
+    queue.takeAll(taken);
+    const std::size_t kept = taken.size();
+    EXPECT_TRUE(kept * 60000 <= ArrivalQueue::kMaxQueuedBytes && (kept + 1) * 60100 > ArrivalQueue::kMaxQueuedBytes) << kept;
+    EXPECT_EQ(queue.droppedAtCaps(), 1025 + 2000 - kept);
+    EXPECT_FALSE(queue.waiting());
+}
+
+// The slices, on a queue the test fills, and the receive thread they rearm.
+struct Slices {
+    ArrivalQueue queue;
+    testing::TestWaker waker;
+    ReceiveThread thread{queue, [this] { waker.wake(); }};
+    DeliverySlices slices{queue, thread, waker};
     std::vector<std::string> announced;
-    using ArrivalQueue::takeIn, ArrivalQueue::caughtUp, ArrivalQueue::startReceiving;
+    std::vector<std::size_t> sliceEnds;  // arrivals announced at each slice's end
+    std::vector<int> raised;
 
-    TestQueue() {
-        onDataArrival([this](std::int32_t size) {
-            announced.emplace_back();
-            GetData(announced.back(), DataType::Text, size);
+    Slices() {
+        slices.handle({.arrival = [this](ReceivedDatagram&& d) { announced.push_back(d.payload), queue.release(d); },
+                       .sliceEnd = [this] { sliceEnds.push_back(announced.size()); }});
+        slices.runThrough([this](const std::function<void()>& slice) {
+            try {
+                slice();
+            } catch (const Failure& failure) {
+                raised.push_back(failure.number());
+            }
         });
     }
-    bool run(const std::function<bool()>& done, std::chrono::milliseconds deadline = 5s) {
-        for (const auto end = std::chrono::steady_clock::now() + deadline; !done(); std::this_thread::sleep_for(50us)) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            if (due.exchange(false)) onSliceDue();
-        }
-        return true;
+    void push(ReceiveBatch batch) { queue.push(batch), waker.wake(); }
+    std::size_t largestSlice() const {
+        std::size_t largest = 0;
+        for (std::size_t i = 0; i < sliceEnds.size(); ++i) largest = std::max(largest, sliceEnds[i] - (i ? sliceEnds[i - 1] : 0));
+        return largest;
     }
-    void setProtocol(std::int32_t) override {}
-    std::int32_t SocketHandle() const override { return 1; }
-
-protected:
-    void requestSlice() noexcept override { wakesByReceiver += std::this_thread::get_id() != ui_, due = true; }
-    void sendDatagram(Destination::Address, std::uint32_t, std::string_view) override {}
-
-private:
-    const std::thread::id ui_ = std::this_thread::get_id();
 };
 
-ReceiveBatch batchOf(std::size_t count, std::size_t bytes, std::size_t first = 0) {
-    ReceiveBatch batch;
-    for (std::size_t i = 0; i < count; ++i) batch.push_back({0x0100007f, 4567, std::to_string(first + i).append(bytes, 'z')});
-    return batch;
+// A slice gives the event loop back after a few milliseconds however many
+// wait, and after its cap of arrivals however quickly the handlers go.
+TEST(DeliverySlicesTest, slices_endWithinMillisecondsOrTheirCap_inOrder_leavingTheRestToTheNext) {
+    Slices slow;
+    slow.slices.handle({.arrival = [&](ReceivedDatagram&& d) { slow.announced.push_back(d.payload), std::this_thread::sleep_for(1ms); },
+                        .sliceEnd = [&] { slow.sliceEnds.push_back(slow.announced.size()); }});
+    slow.push(batchOf(300));
+    ASSERT_TRUE(slow.waker.run([&] { return slow.announced.size() == 300; }));
+    EXPECT_LT(slow.sliceEnds.front(), 50u) << "one slice ran for " << slow.sliceEnds.front() << " ms";
+
+    Slices quick;
+    quick.push(batchOf(20000));
+    ASSERT_TRUE(quick.waker.run([&] { return quick.announced.size() == 20000; }));
+    EXPECT_LE(quick.largestSlice(), DeliverySlices::kMaxArrivalsPerSlice);
+    for (std::size_t i = 0; i < 20000; ++i) ASSERT_EQ(quick.announced[i], std::to_string(i));
+    EXPECT_EQ(quick.sliceEnds.back(), 20000u);
 }
 
-TEST(ArrivalQueueTest, flood_pastTheCountOrByteCap_isDroppedAndCounted_untilReadingMakesRoom) {
-    TestQueue queue;
-    constexpr std::size_t kCount = ArrivalQueue::kMaxQueuedDatagrams;
-    for (std::size_t taken = 0; taken <= kCount; taken += 1024) {  // one batch more than fits
-        auto batch = batchOf(1024, 0, taken);
-        queue.takeIn(batch);
-    }
-    queue.caughtUp();
-    EXPECT_EQ(queue.drops().atCaps, 1024u);
-    ASSERT_TRUE(queue.run([&] { return queue.announced.size() == kCount; }));
-    EXPECT_EQ(queue.announced.back(), std::to_string(kCount - 1));
-    auto large = batchOf(2000, 60000);
-    queue.takeIn(large);
-    queue.caughtUp();
-    ASSERT_TRUE(queue.run([&] { return !queue.due; }));
-    const std::size_t kept = queue.announced.size() - kCount;
-    EXPECT_TRUE(kept * 60000 <= ArrivalQueue::kMaxQueuedBytes && (kept + 1) * 60100 > ArrivalQueue::kMaxQueuedBytes) << kept;
-    EXPECT_EQ(queue.drops().atCaps, 1024 + 2000 - kept);
-}
-
-// A slice gives the event loop back after a few milliseconds, however many wait.
-TEST(ArrivalQueueTest, slice_ofSlowArrivals_endsWithinMilliseconds_leavingTheRestToTheNext) {
-    TestQueue queue;
-    std::size_t atFirstEnd = 0;
-    queue.onDataArrival([&](std::int32_t) { queue.announced.emplace_back(), std::this_thread::sleep_for(1ms); });
-    queue.onSliceEnd([&] { atFirstEnd = atFirstEnd ? atFirstEnd : queue.announced.size(); });
-    auto batch = batchOf(300, 0);
-    queue.takeIn(batch);
-    queue.caughtUp();
-    ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 300; }));
-    EXPECT_LT(atFirstEnd, 50u) << "one slice ran for " << atFirstEnd << " ms";
-}
-
-// However quickly the handlers go, a slice reports at most its cap of arrivals.
-TEST(ArrivalQueueTest, slice_ofManyQuickArrivals_reportsAtMostItsCap_leavingTheRestToTheNext) {
-    TestQueue queue;
-    std::size_t largest = 0, atLastEnd = 0;
-    queue.onSliceEnd([&] { largest = std::max(largest, queue.announced.size() - atLastEnd), atLastEnd = queue.announced.size(); });
-    auto batch = batchOf(20000, 0);
-    queue.takeIn(batch);
-    queue.caughtUp();
-    ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 20000; }));
-    EXPECT_LE(largest, ArrivalQueue::kMaxArrivalsPerSlice);
+// Woken while input waits, a slice runs only once the event loop has handled it.
+TEST(DeliverySlicesTest, wokenWhileInputWaits_theSliceFollowsTheInput) {
+    Slices slices;
+    slices.waker.inputWaiting = true;
+    slices.push(batchOf(3));
+    ASSERT_TRUE(slices.waker.run([&] { return slices.waker.deferrals == 1; }));
+    EXPECT_TRUE(slices.announced.empty()) << "a slice ran ahead of the input";
+    ASSERT_TRUE(slices.waker.run([&] { return slices.announced.size() == 3; }));
+    EXPECT_EQ(slices.waker.deferrals, 1);
 }
 
 // A paced burst on the receive thread, each wake answered at once: the UI
 // thread is woken once per 20 ms at the most. Counted against the time the
 // burst took by the same clock, a bound that no load can break.
-TEST(ArrivalQueueTest, burst_wakesAnsweredAtOnce_theReceiveThreadWakesAtMostOncePer20ms) {
+TEST(ReceiveThreadTest, burst_wakesAnsweredAtOnce_theThreadWakesAtMostOncePer20ms) {
     struct PacedBurst final : DatagramSource {
         std::atomic<bool> interrupted = false;
         std::size_t sent = 0;
@@ -114,20 +122,37 @@ TEST(ArrivalQueueTest, burst_wakesAnsweredAtOnce_theReceiveThreadWakesAtMostOnce
         }
         void interrupt() noexcept override { interrupted = true; }
     } burst;
-    TestQueue queue;
+    Slices slices;
     const auto start = std::chrono::steady_clock::now();
-    queue.startReceiving(burst);
-    ASSERT_TRUE(queue.run([&] { return queue.announced.size() == 2000; }, 20s));
-    queue.stop();
+    slices.thread.start(burst);
+    ASSERT_TRUE(slices.waker.run([&] { return slices.announced.size() == 2000; }, 20s));
+    slices.thread.stop();
     const auto took = std::chrono::steady_clock::now() - start;
-    const int wakes = queue.wakesByReceiver;
+    const int wakes = slices.waker.wakesOffThread;
     EXPECT_TRUE(wakes >= 1 && wakes <= took / 20ms + 1) << wakes << " in " << took / 1ms << " ms";
+    for (std::size_t i = 0; i < 2000; ++i) ASSERT_EQ(slices.announced[i], std::to_string(i));
+}
+
+// A failure on the receive thread ends it; the slices raise it once, after
+// every datagram it took in before it, and the thread takes nothing more.
+TEST(ReceiveThreadTest, failure_endsTheThread_andIsRaisedOnce_afterEverythingTakenInBeforeIt) {
+    Slices slices;
+    testing::ScriptedSocket socket;
+    slices.thread.start(socket);
+    socket.give(batchOf(1500));
+    socket.giveFailure(std::make_exception_ptr(Failure(EFAULT, "Bad address")));
+    ASSERT_TRUE(slices.waker.run([&] { return !slices.raised.empty(); }));
+    EXPECT_EQ(slices.announced.size(), 1500u);
+    EXPECT_EQ(slices.raised, std::vector<int>{EFAULT});
+    slices.waker.due = true;
+    slices.waker.run([] { return false; }, 50ms);
+    EXPECT_EQ(slices.raised.size(), 1u);
 }
 
 // At the end, a stream that never runs dry, as a flood that outpaces the
-// receive under Wine: the last pass takes in a bounded part, lists it all and
-// returns, and nothing is taken in after it.
-TEST(ArrivalQueueTest, deliverPending_underAStreamThatNeverRunsDry_takesInABoundedPass_thenNothing) {
+// receive under Wine: the last pass takes in a bounded part, and nothing is
+// taken in after it.
+TEST(ReceiveThreadTest, stopWithLastPass_underAStreamThatNeverRunsDry_takesInABoundedPass_thenNothing) {
     struct EndlessStream final : DatagramSource {
         std::atomic<std::size_t> sent = 0;
         bool receive(ReceiveBatch& batch) override {
@@ -138,15 +163,16 @@ TEST(ArrivalQueueTest, deliverPending_underAStreamThatNeverRunsDry_takesInABound
         bool waitForDatagrams(std::chrono::milliseconds) override { return true; }
         void interrupt() noexcept override {}
     } stream;
-    TestQueue queue;
-    queue.startReceiving(stream);
-    ASSERT_TRUE(queue.run([&] { return queue.announced.size() >= 20; }));
-    queue.deliverPending();
+    Slices slices;
+    slices.thread.start(stream);
+    ASSERT_TRUE(slices.waker.run([&] { return slices.announced.size() >= 20; }));
+    slices.thread.stop(200ms);
     const std::size_t sent = stream.sent;
     EXPECT_LT(sent, 2000u) << "the last pass read on while the stream lasted";
-    EXPECT_EQ(queue.announced.size(), sent) << "taken in and not listed";
-    for (std::size_t i = 0; i < sent; ++i) ASSERT_EQ(queue.announced[i], std::to_string(i));
-    queue.run([] { return false; }, 20ms);
+    slices.slices.deliverAll();
+    EXPECT_EQ(slices.announced.size(), sent) << "taken in and not listed";
+    for (std::size_t i = 0; i < sent; ++i) ASSERT_EQ(slices.announced[i], std::to_string(i));
+    std::this_thread::sleep_for(20ms);
     EXPECT_EQ(stream.sent, sent);
 }
 

@@ -9,11 +9,13 @@
 #include <fstream>
 #include <future>
 
+#include "endpoint_fakes.hpp"
 #include "event_dispatch.hpp"
 #include "protocol.hpp"
 #include "receive_buffer_option.hpp"
 #include "scripted_calls.hpp"
 #include "udp_peer.hpp"
+#include "udp_socket.hpp"
 
 namespace zorvik {
 namespace {
@@ -22,25 +24,16 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using testing::UdpPeer;
 
-// Its wake-ups are counted, and answered by run(), as an event loop would.
-class TestEndpoint final : public UdpEndpoint {
-public:
-    using UdpEndpoint::UdpEndpoint;
-    ~TestEndpoint() override { stopReceiving(); }
-    std::atomic<int> wakes = 0;
-    std::atomic<bool> due = false;
-
+// The POSIX endpoint on `calls`, with a waker whose wake-ups are counted, and
+// answered by run(), as an event loop would.
+struct TestEndpoint {
+    explicit TestEndpoint(SystemCalls& calls)
+        : waker(new testing::TestWaker),
+          endpoint({std::make_unique<UdpSocket>(calls), std::unique_ptr<UiWaker>(waker), giveMemoryBack}) {}
     // Answers wake-ups until `done` holds or the deadline passes.
-    bool run(const std::function<bool()>& done, std::chrono::milliseconds deadline = 5s) {
-        for (const auto end = Clock::now() + deadline; !done(); std::this_thread::sleep_for(100us)) {
-            if (Clock::now() > end) return false;
-            if (due.exchange(false)) onSliceDue();
-        }
-        return true;
-    }
-
-protected:
-    void requestSlice() noexcept override { ++wakes, due = true; }
+    bool run(const std::function<bool()>& done, std::chrono::milliseconds deadline = 5s) { return waker->run(done, deadline); }
+    testing::TestWaker* waker;
+    UdpEndpoint endpoint;
 };
 
 // What the socket's receive queue holds now, in bytes, and the most it may hold.
@@ -60,7 +53,8 @@ long residentKiB() {
 class UdpEndpointTest : public ::testing::Test {
 protected:
     testing::ScriptedCalls calls;
-    TestEndpoint endpoint{calls};
+    TestEndpoint test{calls};
+    UdpEndpoint& endpoint = test.endpoint;
     UdpPeer device;
     struct Arrival {
         std::int32_t size;
@@ -77,13 +71,14 @@ protected:
         // As a stock kernel grants (425,984 bytes, a few hundred datagrams): never a host setting.
         const int stock = 212992;
         ASSERT_EQ(calls.setsockopt(endpoint.SocketHandle(), SOL_SOCKET, SO_RCVBUF, &stock, sizeof stock), 0);
-        endpoint.onDataArrival([this](std::int32_t size) {
+        endpoint.onDataArrival([this](const ReceivedDatagram& arrived) {
+            const auto size = static_cast<std::int32_t>(arrived.payload.size());
             arrivals.push_back({size, {}, endpoint.RemoteHostIP()});
             if (readOnArrival) endpoint.GetData(arrivals.back().payload, DataType::Text, size);
             if (arrivals.size() > 1) return;
-            wakesWhenBusy.first = endpoint.wakes;
+            wakesWhenBusy.first = test.waker->wakes;
             if (busyOnFirst) busyOnFirst();
-            wakesWhenBusy.second = endpoint.wakes;
+            wakesWhenBusy.second = test.waker->wakes;
         });
         endpoint.onSliceEnd([this] { listedAtSliceEnd = arrivals.size(); });
     }
@@ -117,7 +112,7 @@ TEST_F(UdpEndpointTest, send_probeDespiteEintrOrEagain_leavesOnceFromOnePort_and
     EXPECT_FALSE(device.receive(100));
     for (const char* call : {"socket", "setsockopt"}) {  // the socket, or turning group traffic off
         calls.fail(call, {EMFILE});
-        EXPECT_THROW(TestEndpoint(calls).setProtocol(protocol::kProtocolUdp), Failure) << call;
+        EXPECT_THROW(TestEndpoint(calls).endpoint.setProtocol(protocol::kProtocolUdp), Failure) << call;
     }
     calls.fail("setsockopt", {EPERM});  // the start-up option: the program goes on without it
     EXPECT_FALSE(ReceiveBufferOption(calls).apply(endpoint.SocketHandle()));
@@ -136,13 +131,13 @@ TEST_F(UdpEndpointTest, arrivals_ofEverySizeAndHost_thenABurstWhileBusy_oneEvent
         {&device, ""}, {&second, "x"}, {&device, std::string("\0Z\0", 3)},
         {&second, std::string(65507, '\0')}, {&device, std::string(1000, '\xff')}};
     for (const auto& [peer, payload] : sent) peer->sendTo(port, payload);
-    ASSERT_TRUE(endpoint.run([&] { return arrivals.size() >= sent.size(); }));
+    ASSERT_TRUE(test.run([&] { return arrivals.size() >= sent.size(); }));
     for (std::size_t i = 0; i < sent.size(); ++i) {
         EXPECT_EQ(arrivals[i].size, static_cast<std::int32_t>(sent[i].second.size())) << "datagram " << i;
         EXPECT_TRUE(arrivals[i].payload == sent[i].second) << "datagram " << i;
         EXPECT_EQ(arrivals[i].sender, sent[i].first == &device ? "127.0.0.1" : "127.0.0.2") << i;
     }
-    ASSERT_TRUE(endpoint.run([&] { return listedAtSliceEnd == sent.size(); }));
+    ASSERT_TRUE(test.run([&] { return listedAtSliceEnd == sent.size(); }));
     arrivals.clear();
     constexpr std::size_t kBurst = 2000;
     ASSERT_GT(receiveQueue(endpoint.SocketHandle()).second, 0u);
@@ -167,18 +162,18 @@ TEST_F(UdpEndpointTest, arrivals_ofEverySizeAndHost_thenABurstWhileBusy_oneEvent
             device.sendTo(port, std::to_string(burstSent));
         }
     });
-    ASSERT_TRUE(endpoint.run([&] { return arrivals.size() >= kBurst; }, 30s))
+    ASSERT_TRUE(test.run([&] { return arrivals.size() >= kBurst; }, 30s))
         << arrivals.size() << " of " << kBurst << ", the system dropped " << endpoint.drops().bySystem.value_or(0);
     EXPECT_EQ(sentWhileBusy, kBurst) << "the queue stayed full while the UI thread was busy";
     EXPECT_EQ(wakesWhenBusy.second, wakesWhenBusy.first) << "woken again while still busy with the last wake";
     for (std::size_t i = 0; i < kBurst; ++i) ASSERT_EQ(arrivals[i].payload, std::to_string(i));
-    EXPECT_TRUE(endpoint.run([&] { return listedAtSliceEnd == kBurst; })) << "the last slice did not end";
+    EXPECT_TRUE(test.run([&] { return listedAtSliceEnd == kBurst; })) << "the last slice did not end";
     EXPECT_EQ(endpoint.drops().bySystem, 0u);
     device.sendTo(port, "late");
     endpoint.stop();  // as the program ends: nothing more is reported
     listedAtSliceEnd = 0;
-    endpoint.due = true;
-    endpoint.run([] { return false; }, 100ms);
+    test.waker->due = true;
+    test.run([] { return false; }, 100ms);
     EXPECT_EQ(arrivals.size(), kBurst);
     EXPECT_EQ(listedAtSliceEnd, 0u) << "a slice ended after stop";
 }
@@ -192,7 +187,7 @@ TEST_F(UdpEndpointTest, largeDatagrams_onceRead_giveTheirMemoryBack) {
     const long before = residentKiB();
     for (std::size_t sent = 5; sent <= 1000; sent += 5) {  // within the endpoint's bounds and the stock buffer
         for (int i = 0; i < 5; ++i) device.sendTo(port, std::string(60000, 'z'));
-        ASSERT_TRUE(endpoint.run([&] { return arrivals.size() >= sent; }));
+        ASSERT_TRUE(test.run([&] { return arrivals.size() >= sent; }));
     }
     EXPECT_GT(residentKiB() - before, 32 << 10) << "the payloads were not held";
     for (std::string data; !arrivals.empty(); arrivals.pop_back()) endpoint.GetData(data, DataType::Text, 65536);
@@ -207,22 +202,23 @@ TEST_F(UdpEndpointTest, failure_onTheReceiveThread_isReportedOnceWithItsNumber_a
              {[](testing::ScriptedCalls& c) { c.fail("recvmmsg", {EINTR, EFAULT}); }, EFAULT},
              {[](testing::ScriptedCalls& c) { c.onReceive([] { throw std::bad_alloc(); }); }, ENOMEM}}) {
         testing::ScriptedCalls own;  // not the fixture endpoint's, whose thread may call it too
-        TestEndpoint failingEndpoint(own);
+        TestEndpoint withFailure(own);
+        UdpEndpoint& failingEndpoint = withFailure.endpoint;
         failingEndpoint.setProtocol(protocol::kProtocolUdp);
         std::vector<int> reported;
         std::optional<int> status;
         EventDispatch dispatch([&] { failingEndpoint.stop(); }, [&](const Failure& failure) {
             reported.push_back(failure.number());
             const int receives = own.receives;
-            failingEndpoint.run([] { return false; }, 200ms);  // as a message box's event loop would
+            withFailure.run([] { return false; }, 200ms);  // as a message box's event loop would
             EXPECT_EQ(own.receives, receives);
         }, [&](int code) { status = code; });
         failingEndpoint.runThrough([&](const std::function<void()>& callback) { dispatch.deliver(callback); });
         failing(own);
         testing::Stream stream(probeDeviceFrom(failingEndpoint));
-        ASSERT_TRUE(failingEndpoint.run([&] { return status.has_value(); }));
+        ASSERT_TRUE(withFailure.run([&] { return status.has_value(); }));
         const int receives = own.receives;
-        failingEndpoint.run([] { return false; }, 100ms);
+        withFailure.run([] { return false; }, 100ms);
         EXPECT_EQ(own.receives, receives);
         EXPECT_EQ(reported, std::vector<int>{number});
         EXPECT_EQ(status, EventDispatch::kFailureStatus);
@@ -256,13 +252,14 @@ TEST_F(UdpEndpointTest, send_keepsFailingWithEagainOrEintr_failsWithThatNumber_a
 TEST_F(UdpEndpointTest, stop_whileReceiveOrWaitKeepsFailingWithEintr_endsTheThreadAllTheSame) {
     for (const char* call : {"recvmmsg", "poll"}) {
         testing::ScriptedCalls own;
-        TestEndpoint interrupted(own);
+        TestEndpoint withInterrupts(own);
+        UdpEndpoint& interrupted = withInterrupts.endpoint;
         interrupted.setProtocol(protocol::kProtocolUdp);
         const auto port = probeDeviceFrom(interrupted);
         own.failEvery(call, EINTR);
         device.sendTo(port, "waiting");
         const int before = own.made(call);
-        ASSERT_TRUE(interrupted.run([&] { return own.made(call) > before + 20; })) << call << " was not called again";
+        ASSERT_TRUE(withInterrupts.run([&] { return own.made(call) > before + 20; })) << call << " was not called again";
         auto stopped = std::async(std::launch::async, [&] { interrupted.stop(); });
         const bool inTime = stopped.wait_for(5s) == std::future_status::ready;
         own.failEvery(call, 0);

@@ -39,15 +39,19 @@ void ReceiveThread::run(DatagramSource& source) noexcept {
             }
         }
     } catch (...) {
-        {
-            const std::lock_guard lock(failureMutex_);
-            failure_ = std::current_exception();
-        }
-        failed_ = true;
+        keep(std::current_exception());
         if (disarm()) {
             wake_();
         }
     }
+}
+
+void ReceiveThread::keep(std::exception_ptr failure) noexcept {
+    {
+        const std::lock_guard lock(failureMutex_);
+        failure_ = std::move(failure);
+    }
+    failed_ = true;
 }
 
 std::size_t ReceiveThread::takeBatch(DatagramSource& source, ReceiveBatch& batch) {
@@ -87,19 +91,24 @@ void ReceiveThread::stop() noexcept {
     thread_.join();
 }
 
-void ReceiveThread::stop(std::chrono::milliseconds drainFor) {
+void ReceiveThread::stop(std::chrono::milliseconds drainFor) noexcept {
     stop();
     if (source_ == nullptr || failed()) {
         return;
     }
-    ReceiveBatch batch;
-    const auto end = std::chrono::steady_clock::now() + drainFor;
-    for (std::size_t taken = 0; taken < ArrivalQueue::kMaxQueuedDatagrams && std::chrono::steady_clock::now() < end;) {
-        const std::size_t count = takeBatch(*source_, batch);
-        if (count == 0) {
-            break;
+    try {
+        ReceiveBatch batch;
+        const auto end = std::chrono::steady_clock::now() + drainFor;
+        for (std::size_t taken = 0;
+             taken < ArrivalQueue::kMaxQueuedDatagrams && std::chrono::steady_clock::now() < end;) {
+            const std::size_t count = takeBatch(*source_, batch);
+            if (count == 0) {
+                break;
+            }
+            taken += count;
         }
-        taken += count;
+    } catch (...) {
+        keep(std::current_exception());
     }
 }
 

@@ -39,8 +39,9 @@ public:
     void stop() noexcept;
     // Stops, then takes in what the source holds now, on the caller's thread:
     // one pass, within the queue's count cap and `drainFor`, since a stream that
-    // outpaces the receive would keep it going; throws as a receive does.
-    void stop(std::chrono::milliseconds drainFor);
+    // outpaces the receive would keep it going. A failure is kept, as the
+    // thread's would be.
+    void stop(std::chrono::milliseconds drainFor) noexcept;
 
     // UI side: everything waiting has been taken; wake again when more comes.
     void rearm() noexcept { armed_ = true; }
@@ -54,6 +55,7 @@ public:
 
 private:
     void run(DatagramSource& source) noexcept;
+    void keep(std::exception_ptr failure) noexcept;
     // One batch from the source into the queue, stamped with the time; how many it held.
     std::size_t takeBatch(DatagramSource& source, ReceiveBatch& batch);
     // Wakes the UI thread if datagrams wait and it may; how long until it may,
