@@ -136,8 +136,8 @@ TEST(ReceiveThreadTest, burst_wakesAnsweredAtOnce_theThreadWakesAtMostOncePer20m
 // A failure on the receive thread ends it; the slices raise it once, after
 // every datagram it took in before it, and the thread takes nothing more.
 TEST(ReceiveThreadTest, failure_endsTheThread_andIsRaisedOnce_afterEverythingTakenInBeforeIt) {
+    testing::ScriptedSocket socket;  // outlives the thread
     Slices slices;
-    testing::ScriptedSocket socket;
     slices.thread.start(socket);
     socket.give(batchOf(1500));
     socket.giveFailure(std::make_exception_ptr(Failure(EFAULT, "Bad address")));

@@ -28,6 +28,7 @@ void ReceiveThread::start(DatagramSource& source) {
 
 void ReceiveThread::run(DatagramSource& source) noexcept {
     ReceiveBatch batch;
+    std::exception_ptr failure;
     try {
         // Waits only once the system's queue is empty; a steady stream is
         // taken batch after batch, and a stop is seen between batches.
@@ -39,7 +40,12 @@ void ReceiveThread::run(DatagramSource& source) noexcept {
             }
         }
     } catch (...) {
-        keep(std::current_exception());
+        failure = std::current_exception();
+    }
+    // Kept once the handler has ended: the UI thread may rethrow the same object
+    // at once, and two threads must not handle one exception together.
+    if (failure) {
+        keep(std::move(failure));
         if (disarm()) {
             wake_();
         }
