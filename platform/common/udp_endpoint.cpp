@@ -22,7 +22,6 @@ constexpr std::size_t kReleaseAfterBytes = std::size_t{4} << 20;
 
 UdpEndpoint::UdpEndpoint(EndpointParts parts)
     : parts_(std::move(parts)),
-      socket_(parts_.socket.get()),
       thread_(queue_, [waker = parts_.waker.get()] { waker->wake(); }),
       slices_(queue_, thread_, *parts_.waker) {
     slices_.handle({.arrival = [this](ReceivedDatagram&& datagram) { arrived(std::move(datagram)); },
@@ -35,16 +34,16 @@ UdpEndpoint::UdpEndpoint(EndpointParts parts)
 UdpEndpoint::~UdpEndpoint() { thread_.stop(); }
 
 void UdpEndpoint::setProtocol(std::int32_t protocol) {
-    socket_->open(protocol);
+    parts_.socket->open(protocol);
     if (!thread_.started()) {
-        thread_.start(*socket_);
+        thread_.start(*parts_.socket);
     }
 }
 
 void UdpEndpoint::SendData(std::string_view payload) {
-    static_cast<void>(socket_->handle());  // no socket is the first fault to report
+    static_cast<void>(parts_.socket->handle());  // no socket is the first fault to report
     const Destination::Address to = destination_.require();
-    destination_.forEachInterface([&](std::uint32_t by) { socket_->send(to, by, payload); });
+    destination_.forEachInterface([&](std::uint32_t by) { parts_.socket->send(to, by, payload); });
 }
 
 void UdpEndpoint::GetData(std::string& data, DataType, std::int32_t maxBytes) {
@@ -69,15 +68,15 @@ void UdpEndpoint::GetData(std::string& data, DataType, std::int32_t maxBytes) {
 }
 
 std::string UdpEndpoint::RemoteHostIP() const {
-    if (!current_) {
+    if (!currentSender_) {
         throw Failure(EDESTADDRREQ, "no datagram has arrived yet, so there is no sender");
     }
-    return dottedAddress(current_->address);
+    return dottedAddress(*currentSender_);
 }
 
 void UdpEndpoint::arrived(ReceivedDatagram&& datagram) {
     peakBytes_ = std::max(peakBytes_, queue_.heldBytes());
-    current_ = ReceivedDatagram{datagram.address, datagram.port, {}, datagram.arrived};
+    currentSender_ = datagram.address;
     const ReceivedDatagram& reported = unread_.emplace_back(std::move(datagram));
     if (arrival_) {
         arrival_(reported);
@@ -100,7 +99,7 @@ void UdpEndpoint::stop() noexcept {
 }
 
 DropCounts UdpEndpoint::drops() const {
-    const SystemDrops system = socket_->drops();
+    const SystemDrops system = parts_.socket->drops();
     return {system.dropped, queue_.droppedAtCaps(), system.bufferBytes};
 }
 

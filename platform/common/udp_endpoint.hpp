@@ -57,7 +57,7 @@ public:
     UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
     void setProtocol(std::int32_t protocol) override;
-    std::int32_t SocketHandle() const override { return socket_->handle(); }
+    std::int32_t SocketHandle() const override { return parts_.socket->handle(); }
     void setRemotePort(std::int32_t port) override { destination_.setPort(port); }
     void setRemoteHost(std::string_view host) override { destination_.setHost(host); }
     // One datagram to the remote host and port, by each interface of leaveBy.
@@ -85,22 +85,21 @@ public:
     // Answers lost so far, by the system and at the caps.
     DropCounts drops() const;
     // The port the system gave the socket, 0 while it has none.
-    std::uint16_t localPort() const { return socket_->localPort(); }
+    std::uint16_t localPort() const { return parts_.socket->localPort(); }
 
 private:
     void arrived(ReceivedDatagram&& datagram);
 
     EndpointParts parts_;
-    DatagramSocket* socket_;
     Destination destination_;
     ArrivalQueue queue_;
     ReceiveThread thread_;
     DeliverySlices slices_;
     ArrivalHandler arrival_;
     std::function<void()> sliceEnd_;
-    // Reported and not yet read, oldest first; the last raised the current arrival.
+    // Reported and not yet read, oldest first.
     std::deque<ReceivedDatagram> unread_;
-    std::optional<ReceivedDatagram> current_;  // sender and time only: no payload
+    std::optional<std::uint32_t> currentSender_;  // of the datagram that raised the current arrival
     // The most payload held since memory was last given back to the system.
     std::size_t peakBytes_ = 0;
     bool intakeOpen_ = true;
