@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "neighbours.hpp"
-#include "unique_socket.hpp"
+#include "unique_fd.hpp"
 
 namespace zorvik {
 
@@ -53,7 +53,7 @@ bool parseNeighbour(const unsigned char* message, std::size_t length, Neighbour&
 // The kernel's table through rtnetlink: one dump request, answered in batches
 // of messages up to NLMSG_DONE.
 std::vector<Neighbour> readNeighbourTable() {
-    const UniqueSocket socket(realSystemCalls(), ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    const UniqueFd socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
     struct {
         nlmsghdr header;
         ndmsg body;

@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "failure.hpp"
-#include "unique_socket.hpp"  // owns any descriptor
+#include "unique_fd.hpp"
 
 namespace zorvik {
 namespace {
@@ -47,7 +47,7 @@ FileRead readRegularFile(const std::string& path, std::size_t maxBytes) {
         return {{}, 0, std::move(why)};
     }
     // Without blocking, should it have been swapped for a FIFO meanwhile.
-    const UniqueSocket file(realSystemCalls(), ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
         return failed(errno);
     }
