@@ -8,8 +8,8 @@
 
 namespace zorvik {
 
-// readNeighbourTable() and listNetworkInterfaces() as read through `calls`,
-// so that a test can make a read fail; those are these with the kernel's calls.
+// readNeighbourTable() and listNetworkInterfaces() through the caller's seam,
+// so that a test can make a call fail; without one they use the kernel's.
 std::vector<Neighbour> readNeighbourTable(SystemCalls& calls);
 std::vector<NetworkInterface> listNetworkInterfaces(SystemCalls& calls);
 
