@@ -108,7 +108,7 @@ TEST(InstalledMakersTest, readMakerFiles_fifoDeviceFolderHugeOrLoop_aNoteEach_mi
 }
 
 // A signal during a read costs nothing; any call that fails is the file's problem, with its errno.
-TEST(InstalledMakersTest, readRegularFile_callInterruptedOrFailing_readAllTheSame_elseErrorNAndItsText) {
+TEST(RegularFileTest, readRegularFile_callInterruptedOrFailing_readAllTheSame_elseErrorNAndItsText) {
     const std::string path = folder("makers-calls") + "/oui.csv";
     std::ofstream(path) << "abc";
     for (const auto& [call, error, problem] : std::initializer_list<std::tuple<const char*, int, std::string>>{
