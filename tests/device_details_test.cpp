@@ -16,6 +16,11 @@
 #include "name_lookups.hpp"
 #include "neighbours.hpp"
 
+#ifndef _WIN32
+#include "scripted_calls.hpp"
+#include "system_tables.hpp"
+#endif
+
 namespace zorvik {
 namespace {
 
@@ -92,14 +97,18 @@ std::uint32_t ipv4(std::uint8_t last, std::uint8_t third = 0) {
     return address;
 }
 
+// How many of neighbour_lan's neighbours with a MAC a table holds.
+std::ptrdiff_t added(const std::vector<Neighbour>& table) {
+    std::set<std::uint32_t> all{ipv4(21)};
+    for (int i = 1; i < 255; ++i) all.insert(ipv4(static_cast<std::uint8_t>(i), 1));
+    return std::count_if(table.begin(), table.end(), [&](const Neighbour& n) { return all.count(n.address); });
+}
+
 TEST(LookUpDetailsTest, lookUpDetails_neighboursOnABridge_macMakerAndNameOfEach_emptyWhereUnknown) {
     // All of them, though the kernel lists them in several batches; and not the real
     // network's, where the names looked up below would ask the real resolver.
-    std::set<std::uint32_t> added{ipv4(21)};
-    for (int i = 1; i < 255; ++i) added.insert(ipv4(static_cast<std::uint8_t>(i), 1));
-    const auto table = readNeighbourTable();
-    ASSERT_EQ(std::count_if(table.begin(), table.end(), [&](const Neighbour& n) { return added.count(n.address); }),
-              255) << "not among neighbour_lan's neighbours: run it only by tests/neighbour_lan, in a private namespace";
+    ASSERT_EQ(added(readNeighbourTable()), 255)
+        << "not among neighbour_lan's neighbours: run it only by tests/neighbour_lan, in a private namespace";
     const auto details = lookUpDetails({ipv4(21), ipv4(22), ipv4(23), ipv4(24), ipv4(25)}, seconds(2),
                                        [](const std::string& note) { ADD_FAILURE() << note; });
     std::vector<std::array<std::string, 3>> fields;
@@ -110,6 +119,18 @@ TEST(LookUpDetailsTest, lookUpDetails_neighboursOnABridge_macMakerAndNameOfEach_
                                         {"", "", ""},    // the entry that never learnt a MAC
                                         {"", "", ""}}));  // no entry at all
 }
+
+#ifndef _WIN32
+// A signal during the dump costs nothing; a read that fails ends it, with no
+// neighbours rather than a failure.
+TEST(LookUpDetailsTest, readNeighbourTable_readInterrupted_allTheSame_readFailed_none) {
+    for (const auto& [error, count] : {std::pair{EINTR, 255}, {ENOBUFS, 0}}) {
+        testing::ScriptedCalls calls;
+        calls.fail("recvmsg", {error});
+        EXPECT_EQ(added(readNeighbourTable(calls)), count) << error;
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace zorvik

@@ -15,6 +15,11 @@
 #include "csv_reader.hpp"
 #include "installed_makers.hpp"
 
+#ifndef _WIN32
+#include "regular_file.hpp"
+#include "scripted_calls.hpp"
+#endif
+
 namespace zorvik {
 namespace {
 
@@ -100,6 +105,24 @@ TEST(InstalledMakersTest, readMakerFiles_fifoDeviceFolderHugeOrLoop_aNoteEach_mi
     EXPECT_TRUE(read({loop}).table().large.empty());
     EXPECT_EQ(notes, std::vector<std::string>{"makers not read from " + loop + "/oui.csv: error 40: Too many levels of symbolic links"});
     for (const auto& made : {none, odd, good, loop}) std::filesystem::remove_all(made);
+}
+
+// A signal during a read costs nothing; any call that fails is the file's problem, with its errno.
+TEST(RegularFileTest, readRegularFile_callInterruptedOrFailing_readAllTheSame_elseErrorNAndItsText) {
+    const std::string path = folder("makers-calls") + "/oui.csv";
+    std::ofstream(path) << "abc";
+    for (const auto& [call, error, problem] : std::initializer_list<std::tuple<const char*, int, std::string>>{
+             {"read", EINTR, ""}, {"stat", EACCES, "error 13: Permission denied"},
+             {"open", EMFILE, "error 24: Too many open files"}, {"fstat", EIO, "error 5: Input/output error"},
+             {"read", EIO, "error 5: Input/output error"}}) {
+        testing::ScriptedCalls calls;
+        calls.fail(call, {error});
+        const FileRead file = readRegularFile(path, 16, calls);
+        const bool read = problem.empty();
+        EXPECT_TRUE(file.text == (read ? "abc" : "") && file.error == (read ? 0 : error) && file.problem == problem)
+            << call << ": " << file.error << " " << file.problem;
+    }
+    std::filesystem::remove_all(::testing::TempDir() + "makers-calls");
 }
 #endif
 

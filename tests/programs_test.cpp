@@ -19,6 +19,7 @@
 #include "failure.hpp"
 #include "process.hpp"
 #include "protocol.hpp"
+#include "scripted_calls.hpp"
 #include "standard_streams.hpp"
 #include "udp_peer.hpp"
 
@@ -335,6 +336,27 @@ TEST_F(ProgramTest, consoleResults_toAFullNonBlockingPipe_everyLineOnceWithNewli
     }
     writer.join();
     EXPECT_TRUE(written == expected && writes == 5 && results.text().empty() && results.linesListed() == 5000);
+}
+
+// A signal or a pipe without room, with or without a stop to watch, costs nothing and
+// repeats nothing; any other error is the result, with nothing written.
+TEST(StandardStreamsTest, writeAll_interruptedOrNoRoom_allOnce_elseThatErrno) {
+    int out[2], stop[2];
+    ASSERT_TRUE(::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(stop, O_CLOEXEC) == 0);
+    const std::string text = "one\ntwo\n";
+    for (const auto& [call, errors, by, result] : std::initializer_list<std::tuple<const char*, std::deque<int>, int, int>>{
+             {"write", {EINTR, EAGAIN, EINTR}, -1, 0}, {"write", {EAGAIN, EINTR}, stop[0], 0},
+             {"poll", {EINTR}, stop[0], 0}, {"write", {EIO}, -1, EIO}, {"poll", {ENOMEM}, stop[0], ENOMEM}}) {
+        testing::ScriptedCalls calls;
+        calls.fail(call, errors);
+        EXPECT_EQ(writeAll(out[1], text, by, calls), result) << call << " " << by;
+        int queued = -1;
+        ASSERT_EQ(::ioctl(out[0], FIONREAD, &queued), 0);
+        std::string got(static_cast<std::size_t>(queued), '\0');
+        ASSERT_EQ(::read(out[0], got.data(), got.size()), queued);
+        EXPECT_EQ(got, result == 0 ? text : "") << call << " " << by;
+    }
+    for (const int fd : {out[0], out[1], stop[0], stop[1]}) ::close(fd);
 }
 
 // ---- The twin held up ----

@@ -57,6 +57,13 @@ public:
     int timerfd_settime(int fd, int f, const itimerspec* v, itimerspec* o) override {
         return fails("timerfd_settime") ? -1 : real.timerfd_settime(fd, f, v, o);
     }
+    ssize_t recvmsg(int fd, msghdr* msg, int f) override { return fails("recvmsg") ? -1 : real.recvmsg(fd, msg, f); }
+    int fcntl(int fd, int c, int a) override { return fails("fcntl") ? -1 : real.fcntl(fd, c, a); }
+    int open(const char* p, int f, mode_t mode) override { return fails("open") ? -1 : real.open(p, f, mode); }
+    int stat(const char* p, struct stat* s) override { return fails("stat") ? -1 : real.stat(p, s); }
+    int fstat(int fd, struct stat* s) override { return fails("fstat") ? -1 : real.fstat(fd, s); }
+    int getifaddrs(ifaddrs** l) override { return fails("getifaddrs") ? -1 : real.getifaddrs(l); }
+    void freeifaddrs(ifaddrs* l) override { real.freeifaddrs(l); }
 
 private:
     bool fails(const char* name) {

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "neighbours.hpp"
-#include "unique_socket.hpp"
+#include "system_tables.hpp"
+#include "unique_fd.hpp"
 
 namespace zorvik {
 
@@ -52,8 +52,10 @@ bool parseNeighbour(const unsigned char* message, std::size_t length, Neighbour&
 
 // The kernel's table through rtnetlink: one dump request, answered in batches
 // of messages up to NLMSG_DONE.
-std::vector<Neighbour> readNeighbourTable() {
-    const UniqueSocket socket(realSystemCalls(), ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+std::vector<Neighbour> readNeighbourTable() { return readNeighbourTable(realSystemCalls()); }
+
+std::vector<Neighbour> readNeighbourTable(SystemCalls& calls) {
+    const UniqueFd socket(calls.socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE), calls);
     struct {
         nlmsghdr header;
         ndmsg body;
@@ -63,8 +65,8 @@ std::vector<Neighbour> readNeighbourTable() {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     std::vector<Neighbour> all;
-    if (!socket.valid() || ::sendto(socket.get(), &request, sizeof request, 0,
-                                    reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (!socket.valid() || calls.sendto(socket.get(), &request, sizeof request, 0,
+                                        reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) < 0) {
         return all;
     }
     // The kernel sizes its batches by the reader's buffer, up to 32 KiB.
@@ -74,7 +76,7 @@ std::vector<Neighbour> readNeighbourTable() {
         msghdr message{};
         message.msg_iov = &part;
         message.msg_iovlen = 1;
-        const ssize_t received = ::recvmsg(socket.get(), &message, 0);
+        const ssize_t received = calls.recvmsg(socket.get(), &message, 0);
         if (received < 0 && errno == EINTR) {
             continue;
         }

@@ -6,16 +6,19 @@
 #include <memory>
 
 #include "failure.hpp"
-#include "network_interfaces.hpp"
+#include "system_tables.hpp"
 
 namespace zorvik {
 
-std::vector<NetworkInterface> listNetworkInterfaces() {
+std::vector<NetworkInterface> listNetworkInterfaces() { return listNetworkInterfaces(realSystemCalls()); }
+
+std::vector<NetworkInterface> listNetworkInterfaces(SystemCalls& calls) {
     ifaddrs* first = nullptr;
-    if (::getifaddrs(&first) != 0) {
+    if (calls.getifaddrs(&first) != 0) {
         throw Failure::fromErrno(errno);
     }
-    const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> owner(first, &::freeifaddrs);
+    const auto release = [&calls](ifaddrs* list) { calls.freeifaddrs(list); };
+    const std::unique_ptr<ifaddrs, decltype(release)> owner(first, release);
     std::vector<NetworkInterface> all;
     for (const ifaddrs* entry = first; entry != nullptr; entry = entry->ifa_next) {
         NetworkInterface i{entry->ifa_name, 0, (entry->ifa_flags & IFF_UP) != 0,

@@ -1,14 +1,12 @@
 #include "regular_file.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
 #include "failure.hpp"
-#include "unique_socket.hpp"  // owns any descriptor
+#include "unique_fd.hpp"
 
 namespace zorvik {
 namespace {
@@ -36,22 +34,22 @@ std::string refusal(const struct stat& status) {
 
 }  // namespace
 
-FileRead readRegularFile(const std::string& path, std::size_t maxBytes) {
+FileRead readRegularFile(const std::string& path, std::size_t maxBytes, SystemCalls& calls) {
     const auto tooLarge = [&] { return FileRead{{}, 0, "it is larger than " + std::to_string(maxBytes) + " bytes"}; };
     // Not even opened unless it looks like a regular file: opening a device may act on it.
     struct stat status{};
-    if (::stat(path.c_str(), &status) != 0) {
+    if (calls.stat(path.c_str(), &status) != 0) {
         return failed(errno);
     }
     if (std::string why = refusal(status); !why.empty()) {
         return {{}, 0, std::move(why)};
     }
     // Without blocking, should it have been swapped for a FIFO meanwhile.
-    const UniqueSocket file(realSystemCalls(), ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd file(calls.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0), calls);
     if (file.get() < 0) {
         return failed(errno);
     }
-    if (::fstat(file.get(), &status) != 0) {
+    if (calls.fstat(file.get(), &status) != 0) {
         return failed(errno);
     }
     if (std::string why = refusal(status); !why.empty()) {
@@ -69,7 +67,7 @@ FileRead readRegularFile(const std::string& path, std::size_t maxBytes) {
             if (got > maxBytes) return tooLarge();
             text.resize(std::min(maxBytes + 1, got * 2));
         }
-        const ssize_t count = ::read(file.get(), text.data() + got, text.size() - got);
+        const ssize_t count = calls.read(file.get(), text.data() + got, text.size() - got);
         if (count == 0) {
             break;
         }

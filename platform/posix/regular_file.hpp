@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "system_calls.hpp"
+
 namespace zorvik {
 
 // What reading a file gave: its bytes, or why there are none.
@@ -15,6 +17,6 @@ struct FileRead {
 // The whole of a regular file of at most `maxBytes`. Anything else (a FIFO, a
 // device, a folder, a larger file) is refused without a blocking open and
 // without reading more than the bound.
-FileRead readRegularFile(const std::string& path, std::size_t maxBytes);
+FileRead readRegularFile(const std::string& path, std::size_t maxBytes, SystemCalls& calls = realSystemCalls());
 
 }  // namespace zorvik

@@ -1,8 +1,6 @@
 #include "standard_streams.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -11,7 +9,7 @@
 namespace zorvik {
 namespace {
 
-bool closed(int fd) noexcept { return ::fcntl(fd, F_GETFD) == -1 && errno == EBADF; }
+bool closed(SystemCalls& calls, int fd) noexcept { return calls.fcntl(fd, F_GETFD, 0) == -1 && errno == EBADF; }
 
 // How much of `text` one write takes: PIPE_BUF bytes at the most, ending after a line.
 std::size_t wholeLines(std::string_view text) noexcept {
@@ -22,28 +20,28 @@ std::size_t wholeLines(std::string_view text) noexcept {
 
 }  // namespace
 
-ClosedStandardStreams openStandardStreams() noexcept {
-    ClosedStandardStreams found{closed(0), closed(1), closed(2)};
+ClosedStandardStreams openStandardStreams(SystemCalls& calls) noexcept {
+    ClosedStandardStreams found{closed(calls, 0), closed(calls, 1), closed(calls, 2)};
     for (const bool wasClosed : {found.input, found.output, found.error}) {
         // The lowest free number is the closed one, as those below are open by now.
-        if (wasClosed) static_cast<void>(::open("/dev/null", O_RDWR | O_NOCTTY));
+        if (wasClosed) static_cast<void>(calls.open("/dev/null", O_RDWR | O_NOCTTY, 0));
     }
     return found;
 }
 
-int writeAll(int fd, std::string_view text, int stop) noexcept {
+int writeAll(int fd, std::string_view text, int stop, SystemCalls& calls) noexcept {
     while (!text.empty()) {
         std::size_t size = text.size();
         if (stop >= 0) {
             std::array<pollfd, 2> watched{{{fd, POLLOUT, 0}, {stop, POLLIN, 0}}};
-            if (::poll(watched.data(), watched.size(), -1) < 0) {
+            if (calls.poll(watched.data(), watched.size(), -1) < 0) {
                 if (errno == EINTR) continue;
                 return errno;
             }
             if (watched[0].revents == 0) return ECANCELED;
             size = wholeLines(text);
         }
-        const ssize_t written = ::write(fd, text.data(), size);
+        const ssize_t written = calls.write(fd, text.data(), size);
         if (written >= 0) {
             text.remove_prefix(static_cast<std::size_t>(written));
             continue;
@@ -53,7 +51,7 @@ int writeAll(int fd, std::string_view text, int stop) noexcept {
         if (stop >= 0) continue;  // waited for above
         // A descriptor shared with a non-blocking reader or writer: wait, drop nothing.
         pollfd room{fd, POLLOUT, 0};
-        if (::poll(&room, 1, -1) < 0 && errno != EINTR) return errno;
+        if (calls.poll(&room, 1, -1) < 0 && errno != EINTR) return errno;
     }
     return 0;
 }

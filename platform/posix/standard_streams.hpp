@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "system_calls.hpp"
+
 namespace zorvik {
 
 // Which of the standard descriptors (0, 1, 2) were closed when the program started.
@@ -15,7 +17,7 @@ struct ClosedStandardStreams {
 // or event descriptor the program opens later takes its number and receives
 // what is meant for the terminal. Call it first in main, before anything opens
 // a descriptor.
-ClosedStandardStreams openStandardStreams() noexcept;
+ClosedStandardStreams openStandardStreams(SystemCalls& calls = realSystemCalls()) noexcept;
 
 // Writes all of `text` to `fd`, waiting for room while a non-blocking pipe is
 // full; returns 0, or the errno of the write that failed.
@@ -25,6 +27,6 @@ ClosedStandardStreams openStandardStreams() noexcept;
 // stop is asked for while `fd` takes nothing. Each write is then at most
 // PIPE_BUF bytes, of whole lines where it can: a pipe with room takes that much
 // at once, so no write blocks and no pipe is left holding half a line.
-int writeAll(int fd, std::string_view text, int stop = -1) noexcept;
+int writeAll(int fd, std::string_view text, int stop = -1, SystemCalls& calls = realSystemCalls()) noexcept;
 
 }  // namespace zorvik

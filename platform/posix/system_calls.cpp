@@ -1,5 +1,6 @@
 #include "system_calls.hpp"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -34,6 +35,13 @@ public:
     int timerfd_settime(int fd, int flags, const itimerspec* value, itimerspec* old) override {
         return ::timerfd_settime(fd, flags, value, old);
     }
+    ssize_t recvmsg(int fd, msghdr* message, int flags) override { return ::recvmsg(fd, message, flags); }
+    int fcntl(int fd, int command, int argument) override { return ::fcntl(fd, command, argument); }
+    int open(const char* path, int flags, mode_t mode) override { return ::open(path, flags, mode); }
+    int stat(const char* path, struct stat* status) override { return ::stat(path, status); }
+    int fstat(int fd, struct stat* status) override { return ::fstat(fd, status); }
+    int getifaddrs(ifaddrs** list) override { return ::getifaddrs(list); }
+    void freeifaddrs(ifaddrs* list) override { ::freeifaddrs(list); }
 };
 
 }  // namespace

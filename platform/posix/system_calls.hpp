@@ -1,7 +1,9 @@
 #pragma once
 
+#include <ifaddrs.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <sys/types.h>
 
@@ -9,7 +11,7 @@
 
 namespace zorvik {
 
-// The one seam through which the endpoint reaches the kernel, so that tests can
+// The one seam through which platform/posix reaches the kernel, so that tests can
 // make a call fail (ENETUNREACH, EINTR, EAGAIN, ...) without a broken network.
 // Each call behaves like its POSIX namesake: -1 with errno set on failure.
 class SystemCalls {
@@ -29,6 +31,14 @@ public:
     virtual int eventfd(unsigned initial, int flags) = 0;
     virtual int timerfd_create(int clock, int flags) = 0;
     virtual int timerfd_settime(int fd, int flags, const itimerspec* value, itimerspec* old) = 0;
+    // The neighbour table, the interfaces, the standard streams and files.
+    virtual ssize_t recvmsg(int fd, msghdr* message, int flags) = 0;
+    virtual int fcntl(int fd, int command, int argument) = 0;
+    virtual int open(const char* path, int flags, mode_t mode) = 0;
+    virtual int stat(const char* path, struct stat* status) = 0;
+    virtual int fstat(int fd, struct stat* status) = 0;
+    virtual int getifaddrs(ifaddrs** list) = 0;
+    virtual void freeifaddrs(ifaddrs* list) = 0;
 };
 
 // The kernel's own calls.

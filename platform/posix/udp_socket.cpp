@@ -76,7 +76,7 @@ void UdpSocket::open(std::int32_t protocol) {
     if (socket_.valid()) {
         return;
     }
-    UniqueSocket created(calls_, calls_.socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    UniqueFd created(calls_.socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), calls_);
     if (!created.valid()) {
         throw Failure::fromErrno(errno);
     }
@@ -86,7 +86,7 @@ void UdpSocket::open(std::int32_t protocol) {
     if (calls_.setsockopt(created.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
         throw Failure::fromErrno(errno);
     }
-    UniqueSocket stop(calls_, calls_.eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    UniqueFd stop(calls_.eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC), calls_);
     if (!stop.valid()) {
         throw Failure::fromErrno(errno);
     }

@@ -5,7 +5,7 @@
 
 #include "datagram_socket.hpp"
 #include "system_calls.hpp"
-#include "unique_socket.hpp"
+#include "unique_fd.hpp"
 
 namespace zorvik {
 
@@ -37,8 +37,8 @@ private:
     int requireSocket() const;
 
     SystemCalls& calls_;
-    UniqueSocket socket_;
-    UniqueSocket stopSignal_;  // an eventfd: readable once the receive side is to stop
+    UniqueFd socket_;
+    UniqueFd stopSignal_;  // an eventfd: readable once the receive side is to stop
     std::unique_ptr<ReceiveStorage> storage_;
 };
 

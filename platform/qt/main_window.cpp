@@ -8,17 +8,13 @@
 
 #include "line_ends.hpp"
 #include "protocol.hpp"
+#include "window_layout.hpp"
 
 namespace zorvik {
 namespace {
 
-
-// Places and sizes in pixels at 96 dots per inch and the default font size;
-// Qt scales them on other screens, layOut() with a larger font.
-constexpr QSize kClientSize{388, 232};
-constexpr QRect kResultsBox{8, 8, 369, 177};
-constexpr QRect kDiscoverButton{96, 200, 73, 25};
-constexpr QRect kExitButton{192, 200, 81, 25};
+// The layout's places are for the default font size: Qt scales them on other
+// screens, layOut() with a larger font.
 constexpr qreal kDefaultPointSize = 9;  // Qt's font size on Linux when the desktop sets none
 
 // As Windows' dialog base units: the letters' average width, a line's height.
@@ -74,13 +70,13 @@ void MainWindow::layOut() {
     const QSizeF then = baseUnits(standard);
     const qreal x = std::max<qreal>(1, now.width() / then.width());
     const qreal y = std::max<qreal>(1, now.height() / then.height());
-    const auto scaled = [x, y](const QRect& r) {
-        return QRect(qRound(r.x() * x), qRound(r.y() * y), qRound(r.width() * x), qRound(r.height() * y));
+    const auto scaled = [x, y](const layout::Rect& r) {
+        return QRect(qRound(r.left * x), qRound(r.top * y), qRound(r.width * x), qRound(r.height * y));
     };
-    setFixedSize(scaled(QRect({}, kClientSize)).size());
-    txtResults.setGeometry(scaled(kResultsBox));
-    cmdDiscover.setGeometry(scaled(kDiscoverButton));
-    cmdExit.setGeometry(scaled(kExitButton));
+    setFixedSize(scaled({0, 0, layout::kClientWidth, layout::kClientHeight}).size());
+    txtResults.setGeometry(scaled(layout::kResultsBox));
+    cmdDiscover.setGeometry(scaled(layout::kDiscoverButton));
+    cmdExit.setGeometry(scaled(layout::kExitButton));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
