@@ -64,6 +64,10 @@ public:
     int fstat(int fd, struct stat* s) override { return fails("fstat") ? -1 : real.fstat(fd, s); }
     int getifaddrs(ifaddrs** l) override { return fails("getifaddrs") ? -1 : real.getifaddrs(l); }
     void freeifaddrs(ifaddrs* l) override { real.freeifaddrs(l); }
+    int pipe2(int fds[2], int f) override { return fails("pipe2") ? -1 : real.pipe2(fds, f); }
+    int sigaction(int s, const struct sigaction* a, struct sigaction* o) override {
+        return fails("sigaction") ? -1 : real.sigaction(s, a, o);
+    }
 
 private:
     bool fails(const char* name) {

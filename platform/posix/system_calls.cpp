@@ -42,6 +42,10 @@ public:
     int fstat(int fd, struct stat* status) override { return ::fstat(fd, status); }
     int getifaddrs(ifaddrs** list) override { return ::getifaddrs(list); }
     void freeifaddrs(ifaddrs* list) override { ::freeifaddrs(list); }
+    int pipe2(int fds[2], int flags) override { return ::pipe2(fds, flags); }
+    int sigaction(int signal, const struct sigaction* action, struct sigaction* old) override {
+        return ::sigaction(signal, action, old);
+    }
 };
 
 }  // namespace

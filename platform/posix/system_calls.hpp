@@ -2,6 +2,7 @@
 
 #include <ifaddrs.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -39,6 +40,9 @@ public:
     virtual int fstat(int fd, struct stat* status) = 0;
     virtual int getifaddrs(ifaddrs** list) = 0;
     virtual void freeifaddrs(ifaddrs* list) = 0;
+    // The stop request's: a signal handler calls write, so the real ones are async-signal-safe.
+    virtual int pipe2(int fds[2], int flags) = 0;
+    virtual int sigaction(int signal, const struct sigaction* action, struct sigaction* old) = 0;
 };
 
 // The kernel's own calls.
