@@ -19,10 +19,11 @@ public:
 };
 
 // The results box of a program without a window. Each line the logic appends
-// is turned into output by the formatter and written at the next flush; the
-// program flushes at the end of every delivery slice and at its end, so a
-// burst costs a few writes, not one per answer. What is written is gone: the
-// box keeps no text, so a long run does not grow.
+// is turned into output by the formatter, and what the program appends beside
+// the lines joins it; all of it is written at the next flush. The program
+// flushes at the end of every delivery slice and at its end, so a burst costs
+// a few writes, not one per answer. What is written is gone: the box keeps no
+// text, so a long run does not grow.
 class ConsoleResults final : public TextBox {
 public:
     // Writes all of the text to the output, or throws a Failure.
@@ -35,6 +36,8 @@ public:
     ResultsText text() const override { return {}; }
     void setText(ResultsText text) override;
 
+    // Output of the program's own, written with the lines at the next flush.
+    void append(std::string_view output) { pending_.append(output); }
     // Writes what has been formatted since the last flush.
     void flush();
     // Lines the logic has listed so far, written or not.

@@ -17,6 +17,15 @@ std::string description() {
 
 }  // namespace
 
+Shown shownBy(const TwinOptions& options) {
+    if (options.quiet) return Shown::Nothing;
+    if (options.watch) return Shown::Changes;
+    if (options.count) return Shown::Count;
+    if (options.details) return Shown::Details;
+    if (options.format == OutputFormat::Text) return options.unique ? Shown::FirstLines : Shown::Lines;
+    return options.unique ? Shown::FirstRecords : Shown::Records;
+}
+
 TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     TwinCommand command;
     TwinOptions& options = command.options;

@@ -27,6 +27,19 @@ struct TwinOptions {
     std::int32_t missingRounds = 2;  // missed in a row before a device counts as gone
 };
 
+// What the program shows of the answers: one of these, worked out once from the options.
+enum class Shown {
+    Nothing,       // --quiet: no results, hints or notes; the exit status tells
+    Lines,         // the window's line for each answer, as it arrives
+    FirstLines,    // --unique: the line of each address's first answer
+    Records,       // a JSON or CSV record for each answer
+    FirstRecords,  // --unique, in records
+    Count,         // --count: the number of devices, when the wait ends
+    Details,       // --details: one row per device, when the wait ends
+    Changes,       // --watch: the devices that appeared or are gone, each round
+};
+Shown shownBy(const TwinOptions& options);
+
 inline constexpr std::int32_t kProbeSpacingMs = 200;
 // The program's name, which also begins each of its messages on standard error.
 inline constexpr std::string_view kTwinName = "zorvik-discover";

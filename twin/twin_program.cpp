@@ -1,6 +1,7 @@
 #include "twin_program.hpp"
 
 #include <array>
+#include <utility>
 
 #include "destination.hpp"
 #include "device_details.hpp"
@@ -22,9 +23,16 @@ constexpr milliseconds kNameBudget{1000};
 TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
                          EventDispatch::Reporter report)
     : options_(options),
+      shown_(shownBy(options)),
       parts_(parts),
       console_(console),
-      txtResults_(console.output, [this](std::string_view line, std::string& out) { format(line, out); }),
+      // The window's lines are shown as they are; all else is made from the arrivals.
+      txtResults_(console.output,
+                  [this](std::string_view line, std::string& out) {
+                      if (std::exchange(lineDue_, false)) {
+                          out.append(line).append(console_.newline);
+                      }
+                  }),
       dispatch_(
           [this] {
               parts_.endpoint.stop();
@@ -39,13 +47,7 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
       form_({cmdDiscover_, txtResults_, parts_.timer, parts_.endpoint, parts_.startupOption, dispatch_}),
       watch_(options.missingRounds, std::chrono::system_clock::now) {
     wireEndpoint(parts_.endpoint, dispatch_, form_, [this] { txtResults_.flush(); },
-                 [this](const ReceivedDatagram& arrival) {
-                     if (listsRecords()) {  // only a record per answer says more than the sender
-                         const auto elapsed = std::chrono::steady_clock::now() - roundStart_;
-                         current_ = {static_cast<std::int32_t>(arrival.payload.size()), swapPortOrder(arrival.port),
-                                     std::chrono::duration_cast<milliseconds>(elapsed).count()};
-                     }
-                 });
+                 [this](const ReceivedDatagram& answer) { answered(answer); });
 }
 
 bool TwinProgram::start() {
@@ -53,9 +55,9 @@ bool TwinProgram::start() {
         form_.Form_Load();
         startRound();
         // Nothing has been listed yet: answers come through the event loop.
-        if (options_.format == OutputFormat::Csv && !options_.quiet && !options_.count && !options_.details) {
-            using Columns = std::span<const std::string_view>;
-            console_.output(csvHeader(options_.watch ? Columns(kEventColumns) : Columns(kAnswerColumns)));
+        if (options_.format == OutputFormat::Csv) {
+            if (shown_ == Shown::Records || shown_ == Shown::FirstRecords) console_.output(csvHeader(kAnswerColumns));
+            if (shown_ == Shown::Changes) console_.output(csvHeader(kEventColumns));
         }
         if (options_.watch && console_.onStopRequest) {
             console_.onStopRequest([this] { dispatch_.deliver([this] { dispatch_.end(kFoundStatus); }); });
@@ -107,7 +109,7 @@ void TwinProgram::endRound() {
                                 {"address", dottedAddress(event.address)}};
         appendRecord(out, options_.format, fields, console_.newline);
     }
-    if (!options_.quiet && !out.empty()) console_.output(out);
+    if (!out.empty()) console_.output(out);
     if (watch_.overflowed() && !capNoted_) {
         capNoted_ = true;
         note("more than " + std::to_string(kMaxDevices) + " devices at once; the rest are not watched");
@@ -127,23 +129,22 @@ void TwinProgram::finish() {
     }
     form_.tmrResetCaption_Timer();
     txtResults_.flush();
-    const bool found = txtResults_.linesListed() > 0;
-    if (const std::string out = options_.quiet ? std::string() : summary(); !out.empty()) console_.output(out);
+    if (const std::string out = summary(); !out.empty()) console_.output(out);
     if (tally_.overflowed()) note("more than " + std::to_string(kMaxDevices) + " devices answered; the rest are not counted");
-    if (!found && console_.errorIsTerminal) {
+    if (!anyAnswer_ && console_.errorIsTerminal) {
         note("no device answered within " + std::to_string(options_.waitMs) + " ms. If devices are known to be there, "
              "a firewall dropping the answers to this program's port is the usual cause: see " +
              std::string(console_.readMore) + ".");
     }
-    dispatch_.end(found ? kFoundStatus : kNoneFoundStatus);
+    dispatch_.end(anyAnswer_ ? kFoundStatus : kNoneFoundStatus);
 }
 
 std::string TwinProgram::summary() {
     std::string out;
-    if (options_.count) {
+    if (shown_ == Shown::Count) {
         return std::to_string(tally_.devices().size()) + std::string(console_.newline);
     }
-    if (!options_.details) {
+    if (shown_ != Shown::Details) {
         return out;
     }
     std::vector<std::uint32_t> addresses;
@@ -168,39 +169,49 @@ std::string TwinProgram::summary() {
 }
 
 void TwinProgram::note(const std::string& text) {
-    if (options_.quiet) {
+    if (shown_ == Shown::Nothing) {
         return;
     }
     console_.error(std::string(kTwinName) + ": " + text + std::string(console_.newline));
 }
 
-void TwinProgram::format(std::string_view line, std::string& out) {
-    if (options_.quiet) {  // nothing of an answer is shown, counted or watched
+void TwinProgram::answered(const ReceivedDatagram& answer) {
+    anyAnswer_ = true;
+    switch (shown_) {
+    case Shown::Nothing:
         return;
-    }
-    const auto prefix = protocol::kResultPrefix;
-    const std::string_view address = line.starts_with(prefix) ? line.substr(prefix.size()) : line;
-    if (options_.watch) {
+    case Shown::Lines:
+        lineDue_ = true;
+        return;
+    case Shown::FirstLines:
+        lineDue_ = tally_.add(answer.address) == 1;
+        return;
+    case Shown::Records:
+        listRecord(answer);
+        return;
+    case Shown::FirstRecords:
+        if (tally_.add(answer.address) == 1) listRecord(answer);
+        return;
+    case Shown::Count:
+    case Shown::Details:
+        tally_.add(answer.address);
+        return;
+    case Shown::Changes:
         // Late answers to the last round are none of the next one's.
-        const auto parsed = phase_ == Phase::BetweenRounds ? std::nullopt : parseDottedAddress(address);
-        if (parsed) watch_.answered(*parsed);
+        if (phase_ != Phase::BetweenRounds) watch_.answered(answer.address);
         return;
     }
-    const auto parsed = tallies() ? parseDottedAddress(address) : std::nullopt;
-    const std::uint64_t answers = parsed ? tally_.add(*parsed) : 1;
-    if (options_.details || options_.count || (options_.unique && answers != 1)) {
-        return;
-    }
-    if (options_.format == OutputFormat::Text) {
-        out += line;
-        out += console_.newline;
-        return;
-    }
-    const Field fields[] = {{"address", std::string(address)},
-                            {"port", std::to_string(current_.port), true},
-                            {"bytes", std::to_string(current_.bytes), true},
-                            {"ms", std::to_string(current_.ms), true}};
-    appendRecord(out, options_.format, fields, console_.newline);
+}
+
+void TwinProgram::listRecord(const ReceivedDatagram& answer) {
+    const auto sinceProbe = std::chrono::duration_cast<milliseconds>(answer.arrived - roundStart_);
+    const Field fields[] = {{"address", dottedAddress(answer.address)},
+                            {"port", std::to_string(swapPortOrder(answer.port)), true},
+                            {"bytes", std::to_string(answer.payload.size()), true},
+                            {"ms", std::to_string(sinceProbe.count()), true}};
+    record_.clear();
+    appendRecord(record_, options_.format, fields, console_.newline);
+    txtResults_.append(record_);
 }
 
 }  // namespace zorvik

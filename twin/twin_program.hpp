@@ -55,30 +55,23 @@ public:
     void periodOver();
 
     int status() const noexcept { return status_; }
+    Shown shown() const noexcept { return shown_; }
 
 private:
     enum class Phase { Probing, Listening, BetweenRounds };
-    struct Arrival {
-        std::int32_t bytes = 0;
-        std::uint16_t port = 0;
-        std::int64_t ms = 0;
-    };
 
     void startRound();
     void sendProbe();
     void endRound();
     void finish();
-    void format(std::string_view line, std::string& out);
+    // Each answer as it arrives, before the window's logic lists its line.
+    void answered(const ReceivedDatagram& answer);
+    void listRecord(const ReceivedDatagram& answer);
     std::string summary();
     void note(const std::string& text);
-    bool tallies() const noexcept { return options_.unique || options_.details || options_.count; }
-    // A JSON or CSV record for each answer, rather than its line or a summary.
-    bool listsRecords() const noexcept {
-        return options_.format != OutputFormat::Text && !options_.quiet && !options_.details && !options_.count &&
-               !options_.watch;
-    }
 
     TwinOptions options_;
+    Shown shown_;
     Parts parts_;
     TwinConsole console_;
     int status_ = kFailureStatus;
@@ -89,9 +82,11 @@ private:
     Phase phase_ = Phase::Probing;
     std::int32_t probesSent_ = 0;
     std::chrono::steady_clock::time_point roundStart_;
-    Arrival current_;
+    bool anyAnswer_ = false;
+    bool lineDue_ = false;  // the line the logic lists next is shown
     DeviceTally tally_;
     DeviceWatch watch_;
+    std::string record_;
     bool capNoted_ = false;
 };
 
