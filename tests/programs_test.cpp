@@ -294,6 +294,8 @@ TEST_F(ProgramTest, programsArgumentsOrOutput_closedFullOrExtra_statusAndMessage
              // A receive that keeps failing, once an answer comes: an error, not "none answered".
              {"exec 3< <(exec ./zorvik-device-sim) && read -r l <&3 && ZORVIK_RECEIVE_ERRNO=14 LD_PRELOAD=$PWD/libzorvik-stock-kernel.so "
               "ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0 ./zorvik-discover", 2, "", "zorvik-discover: error 14: Bad address\n"},
+             // The twin needs no toolkit: it loads no Qt, nor the ICU and GLib that come with it.
+             {"l=$(ldd ./zorvik-discover) && grep -iE 'libqt|libicu|libglib' <<<\"$l\" >&2; [[ $l == *libc.so* ]]", 0, "", ""},
              {"./zorvik-discover >&-", 2, "", closed}, {"./zorvik-discover <&- >&-", 2, "", closed},
              {"./zorvik-discover --version >&-", 2, "", closed}, {"./zorvik-device-sim >&-", 1, "", "output is closed\n"},
              {"./zorvik-discover --help >/dev/full", 2, "", "error 28: No space left on device\n"},

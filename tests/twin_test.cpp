@@ -8,6 +8,7 @@
 
 #include "destination.hpp"
 #include "device_watch.hpp"
+#include "endpoint_fakes.hpp"
 #include "record_format.hpp"
 #include "twin_options.hpp"
 #include "twin_program.hpp"
@@ -189,21 +190,6 @@ TEST(DeviceWatchTest, roundsAnsweredOrMissed_goneOnlyAfterMissingRoundsInARow_ap
 
 // ---- The program, on fakes: answers and the timer's periods come when the test says ----
 
-class FakeEndpoint final : public ArrivalQueue {
-public:
-    void answer(const char* from) {
-        ReceiveBatch batch{{*parseDottedAddress(from), 0, "ZV"}};
-        takeIn(batch);
-        onSliceDue();
-    }
-    void setProtocol(std::int32_t) override {}
-    std::int32_t SocketHandle() const override { return 3; }
-
-protected:
-    void requestSlice() noexcept override {}
-    void sendDatagram(Destination::Address, std::uint32_t, std::string_view) override {}
-};
-
 struct FakeTimer final : TimerControl {
     void start(std::int32_t) override {}
     void cancel() override {}
@@ -215,6 +201,12 @@ struct NoOption final : StartupSocketOption {
 
 struct Twin {
     explicit Twin(TwinOptions options) : program(options, {endpoint, timer, option}, console, [](const Failure&) {}) {}
+    // One answer, reported once the receive thread has taken it and woken the loop.
+    void answer(const char* from) {
+        socket->give({{*parseDottedAddress(from), 0, "ZV"}});
+        ASSERT_TRUE(waker->run([this] { return waker->due.load(); }));
+        waker->answer();
+    }
     // Each line's event and address, without its time.
     std::string events() const {
         std::string lines;
@@ -223,7 +215,9 @@ struct Twin {
         return lines;
     }
     std::string out;
-    FakeEndpoint endpoint;
+    testing::ScriptedSocket* socket = new testing::ScriptedSocket;
+    testing::TestWaker* waker = new testing::TestWaker;
+    UdpEndpoint endpoint{{std::unique_ptr<DatagramSocket>(socket), std::unique_ptr<UiWaker>(waker), nullptr}};
     FakeTimer timer;
     NoOption option;
     TwinConsole console = [this] {
@@ -242,9 +236,9 @@ TEST(TwinProgramTest, watch_answerAfterTheRoundEnded_countsForNoRound) {
     options.missingRounds = 1;
     Twin twin(options);
     ASSERT_TRUE(twin.program.start());
-    twin.endpoint.answer("10.0.0.1");
+    twin.answer("10.0.0.1");
     twin.program.periodOver();  // the wait of round 1 is over
-    twin.endpoint.answer("10.0.0.1");  // late, before round 2 begins
+    twin.answer("10.0.0.1");  // late, before round 2 begins
     twin.program.periodOver();
     twin.program.periodOver();  // round 2, with no answer in its wait
     EXPECT_EQ(twin.events(), "appeared 10.0.0.1;gone 10.0.0.1;");

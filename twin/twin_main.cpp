@@ -41,4 +41,58 @@ std::string withNewlines(std::string_view text, std::string_view newline) {
     return out;
 }
 
+int runTwin(int argc, const char* const* argv, const TwinConsole& console, const TwinPlatform& platform) {
+    const auto printError = [&](std::string_view text) { console.error(withNewlines(text, console.newline)); };
+    const auto usageError = [&](const std::string& text) {
+        printError(std::string(kTwinName) + ": " + text + "\n");
+        return kFailureStatus;
+    };
+    const auto report = [&](const Failure& failure) {
+        usageError("error " + std::to_string(failure.number()) + ": " + failure.description());
+    };
+    const TwinCommand command = parseTwinCommand(argc, argv);
+    if (command.kind == TwinCommand::Kind::PrintError) {
+        printError(command.text);
+        return command.status;
+    }
+    std::vector<NetworkInterface> by;
+    try {
+        if (command.kind == TwinCommand::Kind::PrintOutput) {
+            console.output(withNewlines(command.text, console.newline));
+            return command.status;
+        }
+        by = probeInterfaces(command.options, listNetworkInterfaces);
+    } catch (const UsageError& error) {
+        return usageError(error.what());
+    } catch (const Failure& failure) {
+        report(failure);
+        return kFailureStatus;
+    }
+    if (command.options.verbose && !by.empty()) {
+        printError(std::string(kTwinName) + ": probing by " + describeInterfaces(by) + "\n");
+    }
+
+    // What fails here fails before any handler runs, or in the event loop itself.
+    try {
+        UdpEndpoint Winsock1(platform.endpointParts());
+        std::vector<std::uint32_t> addresses;
+        for (const auto& i : by) addresses.push_back(i.address);
+        Winsock1.leaveBy(std::move(addresses));
+        TwinProgram* program = nullptr;
+        const auto tmrResetCaption = platform.timer([&] { program->periodOver(); });
+        TwinProgram twin(command.options, {Winsock1, *tmrResetCaption, platform.startupOption}, console, report);
+        program = &twin;
+        if (twin.start()) {
+            console.runEventLoop();
+        }
+        if (twin.shown() != Shown::Nothing) {
+            printError(dropNote(Winsock1.drops(), console.dropHelp));
+        }
+        return twin.status();
+    } catch (const Failure& failure) {
+        report(failure);
+        return kFailureStatus;
+    }
+}
+
 }  // namespace zorvik
