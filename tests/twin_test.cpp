@@ -5,6 +5,8 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <regex>
+#include <thread>
 
 #include "destination.hpp"
 #include "device_watch.hpp"
@@ -202,8 +204,8 @@ struct NoOption final : StartupSocketOption {
 struct Twin {
     explicit Twin(TwinOptions options) : program(options, {endpoint, timer, option}, console, [](const Failure&) {}) {}
     // One answer, reported once the receive thread has taken it and woken the loop.
-    void answer(const char* from) {
-        socket->give({{*parseDottedAddress(from), 0, "ZV"}});
+    void answer(const char* from, std::uint16_t port = protocol::kPort, const char* payload = "ZV") {
+        socket->give({{*parseDottedAddress(from), swapPortOrder(port), payload}});
         ASSERT_TRUE(waker->run([this] { return waker->due.load(); }));
         waker->answer();
     }
@@ -242,6 +244,34 @@ TEST(TwinProgramTest, watch_answerAfterTheRoundEnded_countsForNoRound) {
     twin.program.periodOver();
     twin.program.periodOver();  // round 2, with no answer in its wait
     EXPECT_EQ(twin.events(), "appeared 10.0.0.1;gone 10.0.0.1;");
+}
+
+// Three answers in each mode: what is listed is made from the arrivals, the
+// window's lines shown as they are; "ms" counts from the probe.
+TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals) {
+    struct Case { std::vector<const char*> args; const char* out; };
+    for (const auto& [args, expected] : std::initializer_list<Case>{
+             {{}, "Zorvy found at address: 10.0.0.1\nZorvy found at address: 10.0.0.1\nZorvy found at address: 10.0.0.2\n"},
+             {{"-u"}, "Zorvy found at address: 10.0.0.1\nZorvy found at address: 10.0.0.2\n"},
+             {{"-j"}, R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})" "\n" R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})"
+                      "\n" R"({"address":"10.0.0.2","port":9,"bytes":5,"ms":M})" "\n"},
+             {{"-u", "--format", "csv"}, "address,port,bytes,ms\r\n10.0.0.1,4567,2,M\r\n10.0.0.2,9,5,M\r\n"},
+             {{"--count"}, "2\n"}, {{"-q"}, ""}, {{"--watch", "--format", "csv"}, "time,event,address\r\n"}}) {
+        const TwinOptions options = parse(args).options;
+        Twin twin(options);
+        ASSERT_TRUE(twin.program.start());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        twin.answer("10.0.0.1"), twin.answer("10.0.0.1"), twin.answer("10.0.0.2", 9, "hello");
+        if (!options.watch) twin.program.periodOver();  // the wait is over
+        std::string out = twin.out;
+        static const std::regex ms(R"(("ms":|,)(\d+)(\}?\r?\n))");
+        for (std::smatch at; std::regex_search(out, at, ms);) {
+            EXPECT_GE(std::stoi(at[2]), 20) << out;
+            out.replace(static_cast<std::size_t>(at.position(2)), static_cast<std::size_t>(at.length(2)), "M");
+        }
+        EXPECT_EQ(out, expected) << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(twin.program.status(), options.watch ? kFailureStatus : kFoundStatus);  // a watch is not over
+    }
 }
 
 }  // namespace

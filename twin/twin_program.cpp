@@ -1,7 +1,6 @@
 #include "twin_program.hpp"
 
 #include <array>
-#include <utility>
 
 #include "destination.hpp"
 #include "device_details.hpp"
@@ -29,7 +28,7 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
       // The window's lines are shown as they are; all else is made from the arrivals.
       txtResults_(console.output,
                   [this](std::string_view line, std::string& out) {
-                      if (std::exchange(lineDue_, false)) {
+                      if (lineDue_) {
                           out.append(line).append(console_.newline);
                       }
                   }),

@@ -83,7 +83,7 @@ private:
     std::int32_t probesSent_ = 0;
     std::chrono::steady_clock::time_point roundStart_;
     bool anyAnswer_ = false;
-    bool lineDue_ = false;  // the line the logic lists next is shown
+    bool lineDue_ = false;  // the line the logic lists for this answer is shown
     DeviceTally tally_;
     DeviceWatch watch_;
     std::string record_;
