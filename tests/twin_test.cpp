@@ -206,7 +206,10 @@ struct Twin {
     // One answer, reported once the receive thread has taken it and woken the loop.
     void answer(const char* from, std::uint16_t port = protocol::kPort, const char* payload = "ZV") {
         socket->give({{*parseDottedAddress(from), swapPortOrder(port), payload}});
-        ASSERT_TRUE(waker->run([this] { return waker->due.load(); }));
+        using Clock = std::chrono::steady_clock;
+        for (const auto end = Clock::now() + seconds(10); !waker->due && Clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        ASSERT_TRUE(waker->due);
         waker->answer();
     }
     // Each line's event and address, without its time.

@@ -40,7 +40,7 @@ public:
     virtual int fstat(int fd, struct stat* status) = 0;
     virtual int getifaddrs(ifaddrs** list) = 0;
     virtual void freeifaddrs(ifaddrs* list) = 0;
-    // The stop request's: a signal handler calls write, so the real ones are async-signal-safe.
+    // The stop signals'. Their handler writes through the seam: the kernel's calls are safe there.
     virtual int pipe2(int fds[2], int flags) = 0;
     virtual int sigaction(int signal, const struct sigaction* action, struct sigaction* old) = 0;
 };
