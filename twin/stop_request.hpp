@@ -4,10 +4,10 @@
 
 namespace zorvik {
 
-// From now on the user's request to stop (SIGINT or SIGTERM; Ctrl+C or
-// Ctrl+Break on Windows) no longer ends the program at once: `stop` is called
-// through the event loop instead, between handlers, so no line is cut short.
-// Once per program. Throws Failure when the system refuses.
+// On Windows, from now on the user's request to stop (Ctrl+C or Ctrl+Break)
+// no longer ends the program at once: `stop` is called through the message
+// loop instead, between handlers, so no line is cut short. Once per program.
+// Throws Failure when the system refuses. (Linux: stop_signals.hpp.)
 void onStopRequest(std::function<void()> stop);
 
 }  // namespace zorvik
