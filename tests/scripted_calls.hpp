@@ -54,7 +54,7 @@ public:
     ssize_t write(int fd, const void* d, size_t n) override { return fails("write") ? -1 : real.write(fd, d, n); }
     int eventfd(unsigned i, int f) override { return fails("eventfd") ? -1 : real.eventfd(i, f); }
     int timerfd_create(int c, int f) override { return fails("timerfd_create") ? -1 : real.timerfd_create(c, f); }
-    int timerfd_settime(int fd, int f, const itimerspec* v, itimerspec* o) override {
+    int timerfd_settime(int fd, int f, const TimerSetting* v, TimerSetting* o) override {
         return fails("timerfd_settime") ? -1 : real.timerfd_settime(fd, f, v, o);
     }
     ssize_t recvmsg(int fd, msghdr* msg, int f) override { return fails("recvmsg") ? -1 : real.recvmsg(fd, msg, f); }

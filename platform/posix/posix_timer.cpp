@@ -22,8 +22,10 @@ PosixTimer::PosixTimer(PosixEventLoop& loop, std::function<void()> onTimer, Syst
 PosixTimer::~PosixTimer() { loop_.unwatch(timer_.get()); }
 
 void PosixTimer::start(std::int32_t milliseconds) {
-    const timespec period{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1'000'000};
-    const itimerspec every{period, period};
+    TimerSetting every{};
+    every.it_value.tv_sec = milliseconds / 1000;
+    every.it_value.tv_nsec = static_cast<long>(milliseconds % 1000) * 1'000'000;
+    every.it_interval = every.it_value;
     // Setting it discards the expirations not yet read: the period starts afresh.
     if (calls_.timerfd_settime(timer_.get(), 0, &every, nullptr) != 0) {
         throw Failure::fromErrno(errno);
@@ -33,7 +35,7 @@ void PosixTimer::start(std::int32_t milliseconds) {
 
 void PosixTimer::cancel() {
     armed_ = false;  // fires no more even if disarming failed
-    const itimerspec never{};
+    const TimerSetting never{};
     // Only a bad descriptor or value fails this, and neither is ours; a stop
     // that threw while the program ends would hide the failure that ends it.
     static_cast<void>(calls_.timerfd_settime(timer_.get(), 0, &never, nullptr));

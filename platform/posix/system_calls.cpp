@@ -32,7 +32,7 @@ public:
     ssize_t write(int fd, const void* data, size_t length) override { return ::write(fd, data, length); }
     int eventfd(unsigned initial, int flags) override { return ::eventfd(initial, flags); }
     int timerfd_create(int clock, int flags) override { return ::timerfd_create(clock, flags); }
-    int timerfd_settime(int fd, int flags, const itimerspec* value, itimerspec* old) override {
+    int timerfd_settime(int fd, int flags, const TimerSetting* value, TimerSetting* old) override {
         return ::timerfd_settime(fd, flags, value, old);
     }
     ssize_t recvmsg(int fd, msghdr* message, int flags) override { return ::recvmsg(fd, message, flags); }

@@ -9,8 +9,20 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <tuple>
+#include <type_traits>
 
 namespace zorvik {
+
+// A timerfd's setting, its first expiry and its period, as timerfd_settime's
+// last parameter declares it.
+template <typename>
+struct LastParameterOf;
+template <typename Result, typename... Parameters>
+struct LastParameterOf<Result(Parameters...) noexcept> {
+    using type = std::tuple_element_t<sizeof...(Parameters) - 1, std::tuple<Parameters...>>;
+};
+using TimerSetting = std::remove_pointer_t<LastParameterOf<decltype(::timerfd_settime)>::type>;
 
 // The one seam through which platform/posix reaches the kernel, so that tests can
 // make a call fail (ENETUNREACH, EINTR, EAGAIN, ...) without a broken network.
@@ -31,7 +43,7 @@ public:
     virtual ssize_t write(int fd, const void* data, size_t length) = 0;
     virtual int eventfd(unsigned initial, int flags) = 0;
     virtual int timerfd_create(int clock, int flags) = 0;
-    virtual int timerfd_settime(int fd, int flags, const itimerspec* value, itimerspec* old) = 0;
+    virtual int timerfd_settime(int fd, int flags, const TimerSetting* value, TimerSetting* old) = 0;
     // The neighbour table, the interfaces, the standard streams and files.
     virtual ssize_t recvmsg(int fd, msghdr* message, int flags) = 0;
     virtual int fcntl(int fd, int command, int argument) = 0;
