@@ -11,8 +11,8 @@
 #include "twin_main.hpp"
 #include "wide_text.hpp"
 #include "win32_controls.hpp"
+#include "win32_waker.hpp"
 #include "window_program.hpp"
-#include "winsock_endpoint.hpp"
 
 int wmain(int argc, wchar_t** argv) {
     using namespace zorvik;
@@ -39,7 +39,7 @@ int wmain(int argc, wchar_t** argv) {
     // "/?" asks for help, as it does of any Windows command.
     for (int i = 0; i < argc; ++i) args.push_back(i > 0 && std::wstring_view(argv[i]) == L"/?" ? "--help" : narrow(argv[i]));
     for (const auto& arg : args) pointers.push_back(arg.c_str());
-    return runTwin<WinsockEndpoint, Win32Timer, ReceiveBufferOption>(
+    return runTwin<Win32Timer, ReceiveBufferOption>(
         argc, pointers.data(),
         {.output = [output](std::string_view text) { writeText(output, text); },
          .error = printError,
@@ -49,5 +49,6 @@ int wmain(int argc, wchar_t** argv) {
          .dropHelp = "see \"Receive buffer\" in the README",
          .errorIsTerminal = errorIsConsole,
          .readMore = "\"Windows Defender Firewall\" in README.md beside the program",
-         .onStopRequest = onStopRequest});
+         .onStopRequest = onStopRequest},
+        win32EndpointParts());
 }

@@ -1,11 +1,11 @@
-// The Winsock endpoint on real sockets under Wine, inside a private namespace.
-#include "winsock_endpoint.hpp"
-
+// The endpoint on Winsock's parts, on real sockets under Wine, inside a private namespace.
 #include <gtest/gtest.h>
 
 #include "failure.hpp"
 #include "protocol.hpp"
 #include "receive_buffer_option.hpp"
+#include "udp_endpoint.hpp"
+#include "win32_waker.hpp"
 #include "win32_test_support.hpp"
 
 namespace zorvik::win32 {
@@ -21,7 +21,7 @@ struct Arrival {
 
 class WinsockEndpointTest : public ::testing::Test {
 protected:
-    WinsockEndpoint endpoint;
+    UdpEndpoint endpoint{win32EndpointParts()};
     WinsockPeer device;
     std::vector<Arrival> arrivals;
 
@@ -33,9 +33,9 @@ protected:
         int granted = 0, length = sizeof granted;
         ASSERT_EQ(getsockopt(endpoint.SocketHandle(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &length), 0);
         ASSERT_LE(granted, 2 * stock) << "the test needs a buffer no larger than a stock kernel's";
-        endpoint.onDataArrival([this](std::int32_t size) {
+        endpoint.onDataArrival([this](const ReceivedDatagram& arrival) {
             arrivals.push_back({{}, endpoint.RemoteHostIP()});
-            endpoint.GetData(arrivals.back().payload, DataType::Text, size);
+            endpoint.GetData(arrivals.back().payload, DataType::Text, static_cast<std::int32_t>(arrival.payload.size()));
         });
     }
     // Sends the probe to the test's device, which learns the endpoint's port from it.
