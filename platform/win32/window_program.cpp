@@ -1,11 +1,13 @@
 #include "window_program.hpp"
 
+#include "form_wiring.hpp"
 #include "protocol.hpp"
 #include "wide_text.hpp"
+#include "win32_waker.hpp"
 
 namespace zorvik::win32 {
 
-WindowProgram::WindowProgram(std::function<void(int status)> end)
+WindowProgram::WindowProgram(std::function<void(int status)> end, WinsockCalls& calls)
     : dispatch_(
           [this] {
               // Nothing reaches the logic after this: pending expiries and
@@ -24,20 +26,18 @@ WindowProgram::WindowProgram(std::function<void(int status)> end)
               end(status);
           }),
       window_({
-          .discoverClicked = [this] { dispatch_.deliver([this] { form_.cmdDiscover_Click(); }); },
-          .exitClicked = [this] { dispatch_.deliver([this] { form_.cmdExit_Click(); }); },
-          .closed = [this] { dispatch_.deliver([this] { dispatch_.End(); }); },
+          .discoverClicked = dispatched(dispatch_, [this] { form_.cmdDiscover_Click(); }),
+          .exitClicked = dispatched(dispatch_, [this] { form_.cmdExit_Click(); }),
+          .closed = dispatched(dispatch_, [this] { dispatch_.End(); }),
           .resultsEdited = [this] { txtResults_.onChanged(); },
       }),
       cmdDiscover_(window_.cmdDiscover()),
       txtResults_(window_.txtResults()),
-      tmrResetCaption_([this] { dispatch_.deliver([this] { form_.tmrResetCaption_Timer(); }); }),
+      tmrResetCaption_(dispatched(dispatch_, [this] { form_.tmrResetCaption_Timer(); })),
+      Winsock1_(win32EndpointParts(calls)),
+      startupOption_(calls),
       form_({cmdDiscover_, txtResults_, tmrResetCaption_, Winsock1_, startupOption_, dispatch_}) {
-    Winsock1_.runThrough([this](const std::function<void()>& callback) { dispatch_.deliver(callback); });
-    Winsock1_.onDataArrival([this](std::int32_t bytesTotal) {
-        dispatch_.deliver([this, bytesTotal] { form_.Winsock1_DataArrival(bytesTotal); });
-    });
-    Winsock1_.onSliceEnd([this] { txtResults_.flush(); });
+    wireEndpoint(Winsock1_, dispatch_, form_, [this] { txtResults_.flush(); });
 }
 
 void WindowProgram::leaveMessageLoop(int status) { PostQuitMessage(status); }

@@ -6,18 +6,21 @@
 #include "form1.hpp"
 #include "main_window.hpp"
 #include "receive_buffer_option.hpp"
+#include "udp_endpoint.hpp"
 #include "win32_controls.hpp"
-#include "winsock_endpoint.hpp"
+#include "winsock_calls.hpp"
 
 namespace zorvik::win32 {
 
 // The desktop program, short of its entry point: the window, its controls and
 // endpoint, and the dispatch of their events to Form1. `end` is called once,
 // with the program's exit status, when the program is to end; by default it
-// leaves the message loop with that status.
+// leaves the message loop with that status. The endpoint's socket reaches
+// Winsock through `calls`.
 class WindowProgram {
 public:
-    explicit WindowProgram(std::function<void(int status)> end = leaveMessageLoop);
+    explicit WindowProgram(std::function<void(int status)> end = leaveMessageLoop,
+                           WinsockCalls& calls = realWinsockCalls());
 
     // Runs Form_Load, then shows the window unless the load failed.
     void start(int showCommand = SW_SHOWNORMAL);
@@ -27,7 +30,7 @@ public:
 
     bool ended() const { return dispatch_.ended(); }
     MainWindow& window() { return window_; }
-    WinsockEndpoint& endpoint() { return Winsock1_; }
+    UdpEndpoint& endpoint() { return Winsock1_; }
 
 private:
     static void leaveMessageLoop(int status);
@@ -38,7 +41,7 @@ private:
     Win32CommandButton cmdDiscover_;
     Win32TextBox txtResults_;
     Win32Timer tmrResetCaption_;
-    WinsockEndpoint Winsock1_;
+    UdpEndpoint Winsock1_;
     ReceiveBufferOption startupOption_;
     Form1 form_;
 };

@@ -4,12 +4,18 @@
 #include <windows.h>
 #include <ws2tcpip.h>
 
+#include <atomic>
 #include <chrono>
+#include <deque>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <optional>
 #include <string>
+
+#include "winsock_calls.hpp"
 
 namespace zorvik::testing {
 
@@ -110,6 +116,75 @@ public:
 private:
     SOCKET socket_;
     std::uint16_t port_ = 0;
+};
+
+// Winsock's calls, except those a test has told to fail, once per error number
+// given (0: that call passes), as a broken network would make them. The
+// receive thread calls it too, so what a test scripts is guarded.
+class ScriptedWinsockCalls final : public win32::WinsockCalls {
+public:
+    void fail(const std::string& call, std::deque<int> errors) { const std::lock_guard l(m_); failures_[call] = std::move(errors); }
+    int made(const std::string& call) { const std::lock_guard l(m_); return counts_[call]; }
+    // Sockets, socket events and events made and not yet closed.
+    int held() const { return held_; }
+
+    int WSAStartup(WORD v, WSADATA* d) override { return real_.WSAStartup(v, d); }
+    SOCKET socket(int f, int t, int p) override { return counted(fails("socket") ? INVALID_SOCKET : real_.socket(f, t, p), INVALID_SOCKET); }
+    int closesocket(SOCKET s) override { return --held_, real_.closesocket(s); }
+    int WSAIoctl(SOCKET s, DWORD c, void* i, DWORD il, void* o, DWORD ol, DWORD* r) override {
+        return fails("WSAIoctl") ? SOCKET_ERROR : real_.WSAIoctl(s, c, i, il, o, ol, r);
+    }
+    int setsockopt(SOCKET s, int l, int n, const char* v, int len) override {
+        return fails("setsockopt") ? SOCKET_ERROR : real_.setsockopt(s, l, n, v, len);
+    }
+    int bind(SOCKET s, const sockaddr* a, int l) override { return fails("bind") ? SOCKET_ERROR : real_.bind(s, a, l); }
+    int getsockname(SOCKET s, sockaddr* a, int* l) override { return real_.getsockname(s, a, l); }
+    WSAEVENT WSACreateEvent() override {
+        return counted(fails("WSACreateEvent") ? WSA_INVALID_EVENT : real_.WSACreateEvent(), WSA_INVALID_EVENT);
+    }
+    BOOL WSACloseEvent(WSAEVENT e) override { return --held_, real_.WSACloseEvent(e); }
+    int WSAEventSelect(SOCKET s, WSAEVENT e, long n) override {
+        return fails("WSAEventSelect") ? SOCKET_ERROR : real_.WSAEventSelect(s, e, n);
+    }
+    int WSAEnumNetworkEvents(SOCKET s, WSAEVENT e, WSANETWORKEVENTS* h) override { return real_.WSAEnumNetworkEvents(s, e, h); }
+    int WSARecvMsg(LPFN_WSARECVMSG f, SOCKET s, WSAMSG* m, DWORD* r) override {
+        return fails("WSARecvMsg") ? SOCKET_ERROR : real_.WSARecvMsg(f, s, m, r);
+    }
+    int sendto(SOCKET s, const char* d, int n, int f, const sockaddr* to, int tl) override {
+        return fails("sendto") ? SOCKET_ERROR : real_.sendto(s, d, n, f, to, tl);
+    }
+    int WSAPoll(WSAPOLLFD* s, ULONG n, INT t) override { return fails("WSAPoll"), real_.WSAPoll(s, n, t); }
+    int WSAGetLastError() override { return real_.WSAGetLastError(); }
+    HANDLE CreateEventW(SECURITY_ATTRIBUTES* a, BOOL m, BOOL i, const wchar_t* n) override {
+        return counted(fails("CreateEventW") ? nullptr : real_.CreateEventW(a, m, i, n), HANDLE{});
+    }
+    BOOL SetEvent(HANDLE e) override { return real_.SetEvent(e); }
+    BOOL CloseHandle(HANDLE o) override { return --held_, real_.CloseHandle(o); }
+    DWORD WaitForMultipleObjects(DWORD n, const HANDLE* o, BOOL a, DWORD t) override {
+        return real_.WaitForMultipleObjects(n, o, a, t);
+    }
+    DWORD GetLastError() override { return real_.GetLastError(); }
+
+private:
+    // Whether the call fails now; if so, its error is left as the system leaves it.
+    bool fails(const char* name) {
+        const std::lock_guard l(m_);
+        ++counts_[name];
+        auto& errors = failures_[name];
+        if (errors.empty()) return false;
+        const int error = errors.front();
+        errors.pop_front();
+        if (error != 0) SetLastError(static_cast<DWORD>(error));
+        return error != 0;
+    }
+    template <typename Handle>
+    Handle counted(Handle handle, Handle none) { return held_ += handle != none, handle; }
+
+    std::mutex m_;
+    std::map<std::string, std::deque<int>> failures_;
+    std::map<std::string, int> counts_;
+    std::atomic<int> held_ = 0;
+    win32::WinsockCalls& real_ = win32::realWinsockCalls();
 };
 
 }  // namespace zorvik::testing

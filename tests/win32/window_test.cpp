@@ -313,10 +313,11 @@ TEST_F(Win32WindowTest, amidAFlood_timerPaintAndClickComeFirst_andTheShippedOneL
     EXPECT_EQ(shipped.exec(), 0);
 }
 
-// Run in a namespace without a route for the group (scripts/wine --no-route).
-TEST_F(Win32WindowTest, NoRoute_discover_showsTheErrorThenEndsWithFailure) {
-    static std::string shown;
-    // The message box runs its own loop; a timer in it reads and closes the box.
+// The text of the program's next message box, which runs its own loop: a
+// timer in it reads and closes the box.
+std::string shown;
+void readTheErrorBox() {
+    shown.clear();
     SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
         if (HWND box = FindWindowW(L"#32770", L"Zorvik Discovery")) {
             HWND text = GetDlgItem(box, 0xFFFF);
@@ -325,9 +326,32 @@ TEST_F(Win32WindowTest, NoRoute_discover_showsTheErrorThenEndsWithFailure) {
             KillTimer(nullptr, id);
         }
     });
+}
+
+// Run in a namespace without a route for the group (scripts/wine --no-route).
+TEST_F(Win32WindowTest, NoRoute_discover_showsTheErrorThenEndsWithFailure) {
+    readTheErrorBox();
     SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
     EXPECT_EQ(shown, "Error 10051: A socket operation was attempted to an unreachable network.");
     EXPECT_NE(endStatus.value_or(0), 0);
+}
+
+// A receive that fails once answers come, as on a network gone down: the
+// window says so, with the system's number, and the program ends with failure.
+TEST_F(Win32WindowTest, receiveFailsAmidAnswers_showsTheErrorThenEndsWithFailure) {
+    testing::ScriptedWinsockCalls calls;
+    std::optional<int> status;
+    WindowProgram failing([&](int s) { status = s; }, calls);
+    failing.start();
+    SendMessageW(failing.window().cmdDiscover(), BM_CLICK, 0, 0);
+    readTheErrorBox();
+    calls.fail("WSARecvMsg", {WSAENETDOWN});
+    WinsockPeer device;
+    for (int i = 0; i < 3; ++i) device.sendTo(failing.endpoint().localPort(), "ZV");
+    ASSERT_TRUE(pumpUntil([&] { return status.has_value(); }));
+    EXPECT_EQ(shown, "Error 10050: A socket operation encountered a dead network.");
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(IsWindowVisible(failing.window().handle()));
 }
 
 }  // namespace

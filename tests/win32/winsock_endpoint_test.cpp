@@ -1,11 +1,14 @@
-// The Winsock endpoint on real sockets under Wine, inside a private namespace.
-#include "winsock_endpoint.hpp"
-
+// The endpoint on Winsock's parts, on real sockets under Wine, inside a private namespace.
 #include <gtest/gtest.h>
+
+#include <deque>
+#include <tuple>
 
 #include "failure.hpp"
 #include "protocol.hpp"
 #include "receive_buffer_option.hpp"
+#include "udp_endpoint.hpp"
+#include "win32_waker.hpp"
 #include "win32_test_support.hpp"
 
 namespace zorvik::win32 {
@@ -21,11 +24,20 @@ struct Arrival {
 
 class WinsockEndpointTest : public ::testing::Test {
 protected:
-    WinsockEndpoint endpoint;
+    testing::ScriptedWinsockCalls calls;
+    UdpEndpoint endpoint{win32EndpointParts(calls)};
     WinsockPeer device;
     std::vector<Arrival> arrivals;
+    std::vector<int> failures;  // as the program's dispatch would report them
 
     void SetUp() override {
+        endpoint.runThrough([this](const std::function<void()>& slice) {
+            try {
+                slice();
+            } catch (const Failure& failure) {
+                failures.push_back(failure.number());
+            }
+        });
         endpoint.setProtocol(protocol::kProtocolUdp);
         // As a stock Linux kernel grants under Wine (a few hundred datagrams): never a host setting.
         const int stock = 212992;
@@ -33,9 +45,9 @@ protected:
         int granted = 0, length = sizeof granted;
         ASSERT_EQ(getsockopt(endpoint.SocketHandle(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &length), 0);
         ASSERT_LE(granted, 2 * stock) << "the test needs a buffer no larger than a stock kernel's";
-        endpoint.onDataArrival([this](std::int32_t size) {
+        endpoint.onDataArrival([this](const ReceivedDatagram& arrival) {
             arrivals.push_back({{}, endpoint.RemoteHostIP()});
-            endpoint.GetData(arrivals.back().payload, DataType::Text, size);
+            endpoint.GetData(arrivals.back().payload, DataType::Text, static_cast<std::int32_t>(arrival.payload.size()));
         });
     }
     // Sends the probe to the test's device, which learns the endpoint's port from it.
@@ -125,6 +137,56 @@ TEST_F(WinsockEndpointTest, sendWithoutRoute_failsWithTheSystemsNumberAndText) {
         EXPECT_FALSE(failure.description().empty());
         EXPECT_EQ(failure.description(), "A socket operation was attempted to an unreachable network.");
     }
+}
+
+// Each step fails with the number its call gave, and leaves nothing open;
+// the next try starts afresh.
+TEST_F(WinsockEndpointTest, setUp_eachStepFailing_failsWithItsNumber_closesWhatItMade) {
+    const std::tuple<const char*, std::deque<int>, int> steps[] = {
+        {"socket", {WSAEMFILE}, WSAEMFILE},
+        {"WSACreateEvent", {WSA_NOT_ENOUGH_MEMORY}, WSA_NOT_ENOUGH_MEMORY},
+        {"WSAIoctl", {WSAEINVAL}, WSAEINVAL},  // the reports of earlier sends turned off
+        {"setsockopt", {WSAENOPROTOOPT}, WSAENOPROTOOPT},
+        {"WSAIoctl", {0, WSAEOPNOTSUPP}, WSAEOPNOTSUPP},  // the receive function found
+        {"bind", {WSAEADDRINUSE}, WSAEADDRINUSE},
+        {"WSAEventSelect", {WSAENETDOWN}, WSAENETDOWN},
+        {"CreateEventW", {ERROR_ACCESS_DENIED}, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& [call, errors, number] : steps) {
+        testing::ScriptedWinsockCalls own;
+        UdpEndpoint failing(win32EndpointParts(own));
+        own.fail(call, errors);
+        try {
+            failing.setProtocol(protocol::kProtocolUdp);
+            ADD_FAILURE() << "set up despite a failing " << call;
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.number(), number) << call;
+        }
+        EXPECT_EQ(own.held(), 0) << "left open after a failing " << call;
+        EXPECT_THROW(failing.SocketHandle(), Failure) << call;
+        failing.setProtocol(protocol::kProtocolUdp);
+        EXPECT_EQ(own.held(), 3) << call;
+    }
+}
+
+TEST_F(WinsockEndpointTest, sendOrReceiveThroughTheSeam_aFullBufferWaitedForOnce_reportsOfEarlierSendsSkipped) {
+    calls.fail("sendto", {WSAEWOULDBLOCK});
+    const std::uint16_t port = probeDevice();
+    EXPECT_EQ(calls.made("WSAPoll"), 1);
+    calls.fail("sendto", {WSAEWOULDBLOCK, WSAEWOULDBLOCK});
+    try {
+        endpoint.SendData(protocol::kProbe);
+        ADD_FAILURE() << "sent, by a retry past a second full buffer";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.number(), WSAEWOULDBLOCK);
+    }
+    EXPECT_EQ(calls.made("WSAPoll"), 2);
+    calls.fail("WSARecvMsg", {WSAECONNRESET, WSAENETRESET, WSAEHOSTUNREACH, WSAENETUNREACH});
+    device.sendTo(port, "direct");
+    ASSERT_TRUE(pumpUntil([&] { return !arrivals.empty() || !failures.empty(); }));
+    EXPECT_EQ(failures, std::vector<int>{});
+    ASSERT_EQ(arrivals.size(), 1u);
+    EXPECT_EQ(arrivals[0].payload, "direct");
 }
 
 }  // namespace
