@@ -50,6 +50,7 @@ TEST(TwinOptionsTest, parseValues_plainDecimalInRangeTaken_elseUsageSayingWhy) {
              {{"-w", "99999999999999999999"}, "out of range; give 1 to 3600000 milliseconds"},
              {{"-i", ""}, "--interface: the value is empty"}, {{"--watch", "--every", "0"}, "--every: 0 is out of range"},
              {{"--watch", "--every", "3601"}, "3601 is out of range"}, {{"--probes", "11"}, "--probes: 11 is out of range"},
+             {{"--ttl", "0"}, "--ttl: 0 is out of range"}, {{"--ttl", "256"}, "--ttl: 256 is out of range"},
              {{"--watch", "--missing", "0"}, "--missing: 0 is out of range"}, {{"--every", "5"}, "--every requires --watch"},
              {{"--count", "--watch"}, "excludes"}, {{"--details", "--watch"}, "excludes"},
              {{"--format", "xml"}, "--format: xml is not one of text, json, csv"},
@@ -60,8 +61,11 @@ TEST(TwinOptionsTest, parseValues_plainDecimalInRangeTaken_elseUsageSayingWhy) {
                            : !refused) << args[0] << ' ' << args[1] << ": " << command.text;
     }
     EXPECT_EQ(parse({"-w", "010"}).options.waitMs, 10);  // never octal
-    const auto most = parse({"-w", "3600000", "--probes", "10", "--watch", "--every", "3600", "--missing", "100"}).options;
-    EXPECT_TRUE(most.waitMs == 3'600'000 && most.probes == 10 && most.everySeconds == 3600 && most.missingRounds == 100);
+    const auto most =
+        parse({"-w", "3600000", "--probes", "10", "--ttl", "255", "--watch", "--every", "3600", "--missing", "100"}).options;
+    EXPECT_TRUE(most.waitMs == 3'600'000 && most.probes == 10 && most.ttl == 255 && most.everySeconds == 3600 &&
+                most.missingRounds == 100);
+    EXPECT_EQ(parse({}).options.ttl, 1);
 }
 
 TEST(TwinOptionsTest, parseWatchAndHelp_waitDefaultsToTheLesserOf5sAndTheRound_helpWithoutCli11Notes) {

@@ -103,6 +103,20 @@ TEST_F(UdpEndpointTest, send_probeDespiteEintrOrEagain_leavesOnceFromOnePort_and
     EXPECT_FALSE(device.receive(100)) << "the probe went out twice";
     EXPECT_EQ(port, endpoint.localPort());
     EXPECT_EQ(probeDevice(), port) << "answers to the earlier probe would be lost";
+    const auto groupTtl = [&] {
+        int ttl = 0;
+        socklen_t length = sizeof ttl;
+        ::getsockopt(endpoint.SocketHandle(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length);
+        return ttl;
+    };
+    EXPECT_EQ(groupTtl(), 1);
+    endpoint.setGroupTtl(2);  // --ttl: set on the socket before the probe leaves
+    EXPECT_EQ(probeDevice(), port);
+    EXPECT_EQ(groupTtl(), 2);
+    for (const std::int32_t bad : {0, 256}) EXPECT_THROW(endpoint.setGroupTtl(bad), Failure) << bad;
+    calls.fail("setsockopt", {ENOBUFS});
+    EXPECT_THROW(endpoint.SendData(protocol::kProbe), Failure) << "a TTL the system refused";
+    EXPECT_FALSE(device.receive(100));
     for (const std::string_view host : std::initializer_list<std::string_view>{
              "localhost", "224.1.2", "224.1.2.3.4", "224.1.2.300", "", " 224.1.2.3", {"224.1.2.3\0x", 11}})
         EXPECT_THROW(endpoint.setRemoteHost(host), Failure) << host;

@@ -78,6 +78,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         std::vector<std::uint32_t> addresses;
         for (const auto& i : by) addresses.push_back(i.address);
         Winsock1.leaveBy(std::move(addresses));
+        Winsock1.setGroupTtl(command.options.ttl);
         TwinProgram* program = nullptr;
         const auto tmrResetCaption = platform.timer([&] { program->periodOver(); });
         TwinProgram twin(command.options, {Winsock1, *tmrResetCaption, platform.startupOption}, console, report);

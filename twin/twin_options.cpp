@@ -41,6 +41,9 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     app.add_option("--probes", options.probes, "Send N probes 200 ms apart, 1 to 10 (default 1), for lossy Wi-Fi")
         ->option_text("N")
         ->transform(wholeNumber(1, 10, "probes"));
+    app.add_option("--ttl", options.ttl, "Let the probe cross N - 1 multicast routers, 1 to 255 (default 1)")
+        ->option_text("N")
+        ->transform(wholeNumber(1, 255, "hops"));
     auto* interface =
         app.add_option("-i,--interface", options.interface, "Send the probe by this interface (name or IPv4 address)")
             ->option_text("NAME|ADDRESS")

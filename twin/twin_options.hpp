@@ -18,6 +18,7 @@ struct TwinOptions {
     std::string interface;        // the probe leaves by this one (name or address)
     bool allInterfaces = false;   // one probe by every multicast-capable interface
     bool verbose = false;         // says on standard error which interfaces were probed
+    std::int32_t ttl = 1;         // the probe's multicast TTL: 1 stays on the segment
     std::int32_t probes = 1;      // per discovery, kProbeSpacingMs apart; the wait counts from the last
     bool details = false;         // one row per device, with what the system knows of it, when the wait ends
     bool count = false;           // only the number of devices

@@ -33,7 +33,14 @@ Destination::Address Destination::require() const {
     if (!host_ || !port_) {
         throw Failure(EDESTADDRREQ, std::strerror(EDESTADDRREQ));
     }
-    return {*host_, *port_};
+    return {*host_, *port_, groupTtl_};
+}
+
+void Destination::setGroupTtl(std::int32_t ttl) {
+    if (ttl < 1 || ttl > 255) {
+        throw Failure(EINVAL, "a multicast TTL is 1 to 255");
+    }
+    groupTtl_ = static_cast<std::uint8_t>(ttl);
 }
 
 std::optional<std::uint32_t> parseDottedAddress(std::string_view text) {

@@ -20,6 +20,7 @@ public:
     struct Address {
         std::uint32_t address;
         std::uint16_t port;
+        std::uint8_t groupTtl;  // the hops a group datagram may take; 1 keeps it on the link
     };
     // Throws Failure(EDESTADDRREQ) while the host or the port is unset.
     Address require() const;
@@ -27,6 +28,8 @@ public:
     // A group datagram leaves by each of these interfaces (their IPv4
     // addresses), one copy each; with none, by the route's choice.
     void leaveBy(std::vector<std::uint32_t> interfaceAddresses) { interfaces_ = std::move(interfaceAddresses); }
+    // Throws Failure(EINVAL) unless 1 to 255; 1 until set.
+    void setGroupTtl(std::int32_t ttl);
     // Calls send(interface address) once per interface, or once with 0 for the route's choice.
     template <typename Send>
     void forEachInterface(Send&& send) const {
@@ -42,6 +45,7 @@ private:
     std::vector<std::uint32_t> interfaces_;
     std::optional<std::uint32_t> host_;
     std::optional<std::uint16_t> port_;
+    std::uint8_t groupTtl_ = 1;
 };
 
 // The address of dotted-decimal text (four decimal numbers 0 to 255, no

@@ -69,6 +69,9 @@ public:
     // network byte order), one copy each; with none, by the route's choice.
     void leaveBy(std::vector<std::uint32_t> interfaceAddresses) { destination_.leaveBy(std::move(interfaceAddresses)); }
 
+    // A group datagram may cross ttl - 1 routers (1 to 255; 1 by default).
+    void setGroupTtl(std::int32_t ttl) { destination_.setGroupTtl(ttl); }
+
     void onDataArrival(ArrivalHandler handler) { arrival_ = std::move(handler); }
     void onSliceEnd(std::function<void()> handler) { sliceEnd_ = std::move(handler); }
     // Every slice from the event loop runs through `runner`.

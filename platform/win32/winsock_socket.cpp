@@ -126,6 +126,12 @@ void WinsockSocket::send(Destination::Address at, std::uint32_t byInterface, std
                                               sizeof interface) == SOCKET_ERROR) {
         throw socketError();
     }
+    // The system's default is 1; the socket keeps whatever was set last.
+    const DWORD ttl = at.groupTtl;
+    if (ttl != 1 && calls_.setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
+                                      sizeof ttl) == SOCKET_ERROR) {
+        throw socketError();
+    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = at.port;
