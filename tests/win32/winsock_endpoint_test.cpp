@@ -124,6 +124,15 @@ TEST_F(WinsockEndpointTest, unreachablePortOrGroupTraffic_isNoAnswer) {
     endpoint.setRemoteHost(std::string(protocol::kGroup));
     endpoint.setRemotePort(protocol::kPort);
     EXPECT_NO_THROW(endpoint.SendData(protocol::kProbe));
+    // --ttl: set on the socket before the probe leaves.
+    DWORD ttl = 0;
+    int length = sizeof ttl;
+    getsockopt(endpoint.SocketHandle(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&ttl), &length);
+    EXPECT_EQ(ttl, 1u);
+    endpoint.setGroupTtl(3);
+    EXPECT_NO_THROW(endpoint.SendData(protocol::kProbe));
+    getsockopt(endpoint.SocketHandle(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&ttl), &length);
+    EXPECT_EQ(ttl, 3u);
 }
 
 TEST_F(WinsockEndpointTest, sendWithoutRoute_failsWithTheSystemsNumberAndText) {
