@@ -113,10 +113,16 @@ TEST_F(UdpEndpointTest, send_probeDespiteEintrOrEagain_leavesOnceFromOnePort_and
     endpoint.setGroupTtl(2);  // --ttl: set on the socket before the probe leaves
     EXPECT_EQ(probeDevice(), port);
     EXPECT_EQ(groupTtl(), 2);
+    endpoint.setGroupTtl(1);
+    EXPECT_EQ(probeDevice(), port);
+    EXPECT_EQ(groupTtl(), 1) << "back to the default";
+    endpoint.setGroupTtl(2);
     for (const std::int32_t bad : {0, 256}) EXPECT_THROW(endpoint.setGroupTtl(bad), Failure) << bad;
     calls.fail("setsockopt", {ENOBUFS});
     EXPECT_THROW(endpoint.SendData(protocol::kProbe), Failure) << "a TTL the system refused";
     EXPECT_FALSE(device.receive(100));
+    EXPECT_EQ(probeDevice(), port);
+    EXPECT_EQ(groupTtl(), 2) << "a refused TTL is asked for again";
     for (const std::string_view host : std::initializer_list<std::string_view>{
              "localhost", "224.1.2", "224.1.2.3.4", "224.1.2.300", "", " 224.1.2.3", {"224.1.2.3\0x", 11}})
         EXPECT_THROW(endpoint.setRemoteHost(host), Failure) << host;

@@ -110,10 +110,13 @@ void UdpSocket::send(Destination::Address at, std::uint32_t byInterface, std::st
             throw Failure::fromErrno(errno);
         }
     }
-    // The system's default is 1; the socket keeps whatever was set last.
-    const int ttl = at.groupTtl;
-    if (ttl != 1 && calls_.setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
-        throw Failure::fromErrno(errno);
+    // The system's default is 1: a call only when the TTL changes from the one in force.
+    if (at.groupTtl != groupTtl_) {
+        const int ttl = at.groupTtl;
+        if (calls_.setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
+            throw Failure::fromErrno(errno);
+        }
+        groupTtl_ = at.groupTtl;
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;

@@ -40,6 +40,7 @@ private:
     UniqueFd socket_;
     UniqueFd stopSignal_;  // an eventfd: readable once the receive side is to stop
     std::unique_ptr<ReceiveStorage> storage_;
+    std::uint8_t groupTtl_ = 1;  // the multicast TTL in force on the socket
 };
 
 // Gives the heap's free memory back to the kernel.

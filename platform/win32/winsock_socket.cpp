@@ -126,11 +126,14 @@ void WinsockSocket::send(Destination::Address at, std::uint32_t byInterface, std
                                               sizeof interface) == SOCKET_ERROR) {
         throw socketError();
     }
-    // The system's default is 1; the socket keeps whatever was set last.
-    const DWORD ttl = at.groupTtl;
-    if (ttl != 1 && calls_.setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
-                                      sizeof ttl) == SOCKET_ERROR) {
-        throw socketError();
+    // The system's default is 1: a call only when the TTL changes from the one in force.
+    if (at.groupTtl != groupTtl_) {
+        const DWORD ttl = at.groupTtl;
+        if (calls_.setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl) ==
+            SOCKET_ERROR) {
+            throw socketError();
+        }
+        groupTtl_ = at.groupTtl;
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;

@@ -37,6 +37,7 @@ private:
 
     WinsockCalls& calls_;
     UniqueSocket socket_;
+    std::uint8_t groupTtl_ = 1;  // the multicast TTL in force on the socket
     UniqueSocketEvent readable_;
     UniqueEvent stopping_;
     LPFN_WSARECVMSG receiveMessage_ = nullptr;
