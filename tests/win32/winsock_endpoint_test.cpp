@@ -133,6 +133,10 @@ TEST_F(WinsockEndpointTest, unreachablePortOrGroupTraffic_isNoAnswer) {
     EXPECT_NO_THROW(endpoint.SendData(protocol::kProbe));
     getsockopt(endpoint.SocketHandle(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&ttl), &length);
     EXPECT_EQ(ttl, 3u);
+    endpoint.setGroupTtl(1);
+    EXPECT_NO_THROW(endpoint.SendData(protocol::kProbe));
+    getsockopt(endpoint.SocketHandle(), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&ttl), &length);
+    EXPECT_EQ(ttl, 1u) << "back to the default";
 }
 
 TEST_F(WinsockEndpointTest, sendWithoutRoute_failsWithTheSystemsNumberAndText) {
