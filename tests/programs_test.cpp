@@ -191,6 +191,25 @@ TEST_F(ProgramTest, discoverFormatsAndProbes_rowsCountsOrNothing_csvReadable_hin
                        "zorvik-discover.\ntty -q|\n");
 }
 
+// For a monitoring checker: one line on standard output and its state as the
+// status, the tool's own failures (a bad range, no route, no interface) UNKNOWN.
+TEST_F(ProgramTest, discoverCheck_okWarningCriticalByThresholds_unknownOnAFailure_oneLineWithPerfdata) {
+    const QString script = "d=$(mktemp -d); n=0; for a in '' '--warning 4: --critical 2:' '--warning 4: --critical @3:' "
+        "'--critical x' '-i nosuch' 'unshare'; do (c=\"./zorvik-discover --check -w 3000 $a\"; "
+        "[[ $a == unshare ]] && c='unshare --net ./zorvik-discover --check'; out=$($c 2>/dev/null); "
+        "echo \"$a|$?|$out\") >\"$d/$n\" & n=$((n + 1)); done; wait; "
+        "for ((i = 0; i < n; i++)); do cat \"$d/$i\"; done; rm -r \"$d\"";
+    Process lan(testing::lan(), QStringList{"--devices", "3", "--", "bash"} + inBin(script));
+    ASSERT_EQ(lan.finish(), 0) << lan.err;
+    EXPECT_EQ(lan.out, "|0|ZORVIK OK - 3 devices|devices=3;;;0; dropped=0c\n"
+                       "--warning 4: --critical 2:|1|ZORVIK WARNING - 3 devices|devices=3;4:;2:;0; dropped=0c\n"
+                       "--warning 4: --critical @3:|2|ZORVIK CRITICAL - 3 devices|devices=3;4:;@3:;0; dropped=0c\n"
+                       "--critical x|3|ZORVIK UNKNOWN - --critical: 'x' is not a range: its end is not a whole number; "
+                       "give [@]START:END, e.g. 10: or @0:3\n"
+                       "-i nosuch|3|ZORVIK UNKNOWN - no interface 'nosuch'\n"
+                       "unshare|3|ZORVIK UNKNOWN - error 101: Network is unreachable\n");
+}
+
 // Names from a hosts file, makers from a maker file and an interface name, each
 // chosen by an attacker: in every format each line parses, no byte is a control
 // but a line end, no cell starts a formula, and invalid UTF-8 is U+FFFD.

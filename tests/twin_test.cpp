@@ -8,6 +8,7 @@
 #include <regex>
 #include <thread>
 
+#include "alert_range.hpp"
 #include "destination.hpp"
 #include "device_watch.hpp"
 #include "endpoint_fakes.hpp"
@@ -77,6 +78,47 @@ TEST(TwinOptionsTest, parseWatchAndHelp_waitDefaultsToTheLesserOf5sAndTheRound_h
     const auto help = parse({"--help"}).text;
     EXPECT_TRUE(help.find("Excludes") == std::string::npos && help.find("Needs") == std::string::npos &&
                 help.find("--watch") != std::string::npos) << help;
+}
+
+// A checker's ranges: outside alerts, @ inside, both ends included; start 0 and
+// its colon optional, ~ no start, no end none. Critical wins over warning.
+TEST(TwinCheckTest, ranges_alertOutsideOrInsideBothEndsIncluded_elseRefused_stateAndLineAsCheckersRead) {
+    constexpr std::int64_t values[] = {-1, 0, 9, 10, 11, 15, 20, 21};
+    for (const auto& [text, alerts] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"10", "A...AAAA"}, {"10:", "AAA....."}, {"~:10", "....AAAA"}, {"10:20", "AAA....A"},
+             {"@10:20", "...AAAA."}, {"@10", ".AAA...."}, {"-1:0", "..AAAAAA"}, {"10:10", "AAA.AAAA"}}) {
+        const auto range = parseAlertRange(text);
+        ASSERT_TRUE(range) << text;
+        std::string got;
+        for (const auto value : values) got += range->alerts(value) ? 'A' : '.';
+        EXPECT_EQ(got, alerts) << text;
+    }
+    for (const char* bad : {"", "~", "@", "20:10", "x", "1.5", "10:x", "+5", "5 ", "1:2:3", "10~", "99999999999999999999"}) {
+        std::string why;
+        EXPECT_FALSE(parseAlertRange(bad, &why)) << bad;
+        EXPECT_TRUE(why.starts_with("'" + std::string(bad) + "' is not a range")) << why;
+    }
+    const auto warning = parseAlertRange("10:"), critical = parseAlertRange("5:");
+    EXPECT_EQ(checkLine(checkState(12, warning, critical), 12, 0, warning, critical),
+              "ZORVIK OK - 12 devices|devices=12;10:;5:;0; dropped=0c");
+    EXPECT_EQ(checkLine(checkState(1, std::nullopt, std::nullopt), 1, 7, std::nullopt, std::nullopt),
+              "ZORVIK OK - 1 device|devices=1;;;0; dropped=7c");
+    EXPECT_EQ(checkState(10, warning, critical), CheckState::Ok);
+    EXPECT_EQ(checkState(9, warning, critical), CheckState::Warning);
+    EXPECT_EQ(checkState(4, warning, critical), CheckState::Critical);
+    EXPECT_EQ(checkState(4, critical, warning), CheckState::Critical);  // both alert: critical
+    EXPECT_EQ(checkStateName(CheckState::Unknown), "UNKNOWN");
+    // Options: ranges only with --check, refused with status 3 there.
+    EXPECT_TRUE(parse({"--check", "--warning", "@0:3", "--critical", "~:0"}).options.warning->inside);
+    for (const auto& [args, error] : std::initializer_list<std::pair<std::vector<const char*>, const char*>>{
+             {{"--warning", "5"}, "--warning requires --check"}, {{"--check", "--watch"}, "excludes"},
+             {{"--check", "-q"}, "excludes"}, {{"--check", "--count"}, "excludes"},
+             {{"--check", "--critical", "5:1"}, "--critical: '5:1' is not a range: its start is past its end"}}) {
+        const auto command = parse(args);
+        EXPECT_TRUE(command.kind == TwinCommand::Kind::PrintError && command.text.find(error) != std::string::npos)
+            << command.text;
+        EXPECT_EQ(command.status, args[0] == std::string_view("--check") ? kUnknownStatus : kFailureStatus);
+    }
 }
 
 // ---- Records ----
@@ -263,7 +305,8 @@ TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals
              {{"-j"}, R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})" "\n" R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})"
                       "\n" R"({"address":"10.0.0.2","port":9,"bytes":5,"ms":M})" "\n"},
              {{"-u", "--format", "csv"}, "address,port,bytes,ms\r\n10.0.0.1,4567,2,M\r\n10.0.0.2,9,5,M\r\n"},
-             {{"--count"}, "2\n"}, {{"-q"}, ""}, {{"--watch", "--format", "csv"}, "time,event,address\r\n"}}) {
+             {{"--count"}, "2\n"}, {{"-q"}, ""}, {{"--watch", "--format", "csv"}, "time,event,address\r\n"},
+             {{"--check", "--warning", "3:", "-j"}, "ZORVIK WARNING - 2 devices|devices=2;3:;;0; dropped=0c\n"}}) {
         const TwinOptions options = parse(args).options;
         Twin twin(options);
         ASSERT_TRUE(twin.program.start());
@@ -277,7 +320,8 @@ TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals
             out.replace(static_cast<std::size_t>(at.position(2)), static_cast<std::size_t>(at.length(2)), "M");
         }
         EXPECT_EQ(out, expected) << (args.empty() ? "" : args[0]);
-        EXPECT_EQ(twin.program.status(), options.watch ? kFailureStatus : kFoundStatus);  // a watch is not over
+        // A watch is not over; the check warns.
+        EXPECT_EQ(twin.program.status(), options.watch ? kFailureStatus : options.check ? 1 : kFoundStatus);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "alert_range.hpp"
+
 namespace zorvik {
 
 CLI::Validator wholeNumber(std::int64_t min, std::int64_t max, const std::string& unit) {
@@ -36,6 +38,14 @@ CLI::Validator oneOf(std::vector<std::string> choices) {
                            : value + " is not one of " + list;
             },
             list};
+}
+
+CLI::Validator alertRange() {
+    return {[](std::string& value) {
+                std::string why;
+                return parseAlertRange(value, &why) ? std::string() : why + "; give [@]START:END, e.g. 10: or @0:3";
+            },
+            "RANGE"};
 }
 
 std::string HelpFormatter::make_option_opts(const CLI::Option* option) const {

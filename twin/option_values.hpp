@@ -18,6 +18,9 @@ CLI::Validator notEmpty(const std::string& what);
 // One of `choices` ("text, json, csv"), exactly.
 CLI::Validator oneOf(std::vector<std::string> choices);
 
+// A checker's threshold range, as parseAlertRange reads it.
+CLI::Validator alertRange();
+
 // --help without CLI11's "Excludes:" and "Needs:" before the descriptions,
 // which say the same in words.
 class HelpFormatter final : public CLI::Formatter {

@@ -42,17 +42,30 @@ std::string withNewlines(std::string_view text, std::string_view newline) {
 }
 
 int runTwin(int argc, const char* const* argv, const TwinConsole& console, const TwinPlatform& platform) {
+    const TwinCommand command = parseTwinCommand(argc, argv);
+    const bool checking = command.options.check || command.status == kUnknownStatus;
+    const int failed = checking ? kUnknownStatus : kFailureStatus;
     const auto printError = [&](std::string_view text) { console.error(withNewlines(text, console.newline)); };
+    // A checker shows standard output only: there the failure is UNKNOWN, in a word.
+    const auto tellChecker = [&](std::string_view what) {
+        if (!checking) return;
+        try {
+            console.output("ZORVIK UNKNOWN - " + std::string(what.substr(0, what.find('\n'))) + std::string(console.newline));
+        } catch (const Failure&) {
+            // Standard output is gone; standard error and the status tell.
+        }
+    };
     const auto usageError = [&](const std::string& text) {
         printError(std::string(kTwinName) + ": " + text + "\n");
-        return kFailureStatus;
+        tellChecker(text);
+        return failed;
     };
     const auto report = [&](const Failure& failure) {
         usageError("error " + std::to_string(failure.number()) + ": " + failure.description());
     };
-    const TwinCommand command = parseTwinCommand(argc, argv);
     if (command.kind == TwinCommand::Kind::PrintError) {
         printError(command.text);
+        tellChecker(std::string_view(command.text).substr(kTwinName.size() + 2));
         return command.status;
     }
     std::vector<NetworkInterface> by;
@@ -66,7 +79,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         return usageError(error.what());
     } catch (const Failure& failure) {
         report(failure);
-        return kFailureStatus;
+        return failed;
     }
     if (command.options.verbose && !by.empty()) {
         printError(std::string(kTwinName) + ": probing by " + describeInterfaces(by) + "\n");
@@ -86,13 +99,14 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         if (twin.start()) {
             console.runEventLoop();
         }
-        if (twin.shown() != Shown::Nothing) {
+        // A check gives its drops in its performance data.
+        if (twin.shown() != Shown::Nothing && twin.shown() != Shown::Check) {
             printError(dropNote(Winsock1.drops(), console.dropHelp));
         }
         return twin.status();
     } catch (const Failure& failure) {
         report(failure);
-        return kFailureStatus;
+        return failed;
     }
 }
 

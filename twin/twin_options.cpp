@@ -1,6 +1,8 @@
 #include "twin_options.hpp"
 
 #include <algorithm>
+#include <string_view>
+#include <tuple>
 
 #include "option_values.hpp"
 
@@ -19,6 +21,7 @@ std::string description() {
 
 Shown shownBy(const TwinOptions& options) {
     if (options.quiet) return Shown::Nothing;
+    if (options.check) return Shown::Check;
     if (options.watch) return Shown::Changes;
     if (options.count) return Shown::Count;
     if (options.details) return Shown::Details;
@@ -77,8 +80,24 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         ->option_text("N")
         ->transform(wholeNumber(1, 100, "rounds"))
         ->needs(watch);
+    auto* check = app.add_flag("--check", options.check,
+                               "For Nagios, Icinga and kin: one line with performance data; exit 0 OK, 1 WARNING, "
+                               "2 CRITICAL, 3 UNKNOWN")
+                      ->excludes(watch)
+                      ->excludes(count)
+                      ->excludes(details);
+    app.get_option("--quiet")->excludes(check);
+    std::string warning, critical;
+    for (auto [name, text, what] : {std::tuple{"--warning", &warning, "WARNING"}, {"--critical", &critical, "CRITICAL"}}) {
+        app.add_option(name, *text, std::string("Checking, ") + what + " when the number of devices is outside RANGE "
+                                    "(10: below 10; @ for inside)")
+            ->option_text("RANGE")
+            ->transform(alertRange())
+            ->needs(check);
+    }
     app.get_formatter()->column_width(30);
-    app.footer("Exit status: 0 if any device answered (or a watch was stopped), 1 if none, 2 on a failure.");
+    app.footer("Exit status: 0 if any device answered (or a watch was stopped), 1 if none, 2 on a failure\n"
+               "(with --check, 0 to 3 as above, a failure 3).");
     try {
         app.parse(argc, argv);
         if (json && !format.empty() && format != "json") {
@@ -87,6 +106,8 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         options.format = json || format == "json" ? OutputFormat::Json
                          : format == "csv"        ? OutputFormat::Csv
                                                   : OutputFormat::Text;
+        if (!warning.empty()) options.warning = parseAlertRange(warning);
+        if (!critical.empty()) options.critical = parseAlertRange(critical);
         if (options.watch && wait->count() == 0) {
             options.waitMs = std::min(protocol::kListeningPeriodMs, options.everySeconds * 1000);
         }
@@ -100,7 +121,8 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         command.kind = TwinCommand::Kind::PrintError;
         command.text = std::string(kTwinName) + ": " + error.what() + "\nUsage: " + std::string(kTwinName) +
                        " [OPTIONS]\nRun with --help for more information.\n";
-        command.status = kFailureStatus;
+        const bool checking = std::any_of(argv, argv + argc, [](const char* arg) { return std::string_view(arg) == "--check"; });
+        command.status = checking ? kUnknownStatus : kFailureStatus;
     }
     return command;
 }

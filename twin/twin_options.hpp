@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "alert_range.hpp"
 #include "protocol.hpp"
 
 namespace zorvik {
@@ -26,6 +28,8 @@ struct TwinOptions {
     bool watch = false;           // a round every everySeconds until stopped, printing the changes
     std::int32_t everySeconds = 10;
     std::int32_t missingRounds = 2;  // missed in a row before a device counts as gone
+    bool check = false;              // one line and status for a monitoring checker
+    std::optional<AlertRange> warning, critical;  // on the number of devices
 };
 
 // What the program shows of the answers: one of these, worked out once from the options.
@@ -38,6 +42,7 @@ enum class Shown {
     Count,         // --count: the number of devices, when the wait ends
     Details,       // --details: one row per device, when the wait ends
     Changes,       // --watch: the devices that appeared or are gone, each round
+    Check,         // --check: a checker's line, when the wait ends
 };
 Shown shownBy(const TwinOptions& options);
 
@@ -58,6 +63,8 @@ struct TwinCommand {
 inline constexpr int kFoundStatus = 0;
 inline constexpr int kNoneFoundStatus = 1;
 inline constexpr int kFailureStatus = 2;
+// A checker reads 2 as CRITICAL: with --check, the tool's own failure is UNKNOWN.
+inline constexpr int kUnknownStatus = static_cast<int>(CheckState::Unknown);
 
 // Parses the arguments after the program's name (UTF-8).
 TwinCommand parseTwinCommand(int argc, const char* const* argv);

@@ -42,7 +42,7 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
               status_ = status;
               leave(status);
           },
-          kFailureStatus),
+          options.check ? kUnknownStatus : kFailureStatus),
       form_({cmdDiscover_, txtResults_, parts_.timer, parts_.endpoint, parts_.startupOption, dispatch_}),
       watch_(options.missingRounds, std::chrono::system_clock::now) {
     wireEndpoint(parts_.endpoint, dispatch_, form_, [this] { txtResults_.flush(); },
@@ -128,6 +128,15 @@ void TwinProgram::finish() {
     }
     form_.tmrResetCaption_Timer();
     txtResults_.flush();
+    if (shown_ == Shown::Check) {
+        const auto devices = static_cast<std::int64_t>(tally_.devices().size());
+        const auto drops = parts_.endpoint.drops();
+        const auto state = checkState(devices, options_.warning, options_.critical);
+        console_.output(checkLine(state, devices, drops.bySystem.value_or(0) + drops.atCaps, options_.warning,
+                                  options_.critical) + std::string(console_.newline));
+        dispatch_.end(static_cast<int>(state));
+        return;
+    }
     if (const std::string out = summary(); !out.empty()) console_.output(out);
     if (tally_.overflowed()) note("more than " + std::to_string(kMaxDevices) + " devices answered; the rest are not counted");
     if (!anyAnswer_ && console_.errorIsTerminal) {
@@ -193,6 +202,7 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
         return;
     case Shown::Count:
     case Shown::Details:
+    case Shown::Check:
         tally_.add(answer.address);
         return;
     case Shown::Changes:
