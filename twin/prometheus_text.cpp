@@ -13,7 +13,8 @@ void family(std::string& out, std::string_view name, std::string_view type, std:
     out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
 }
 
-// A label's value: controls and broken UTF-8 made visible first, then the format's own escapes.
+// A label's value: controls (line ends too) and broken UTF-8 made visible
+// first, then the format's own escapes.
 void appendLabel(std::string& out, std::string_view name, std::string_view value) {
     out.append(name).append("=\"");
     for (const char c : visibleText(value)) {
@@ -49,7 +50,7 @@ std::string prometheusText(const PrometheusSnapshot& snapshot) {
     out.append("zorvik_dropped_total{by=\"program\"} ").append(std::to_string(snapshot.droppedByProgram)).append("\n");
     family(out, "zorvik_last_round_timestamp_seconds", "gauge", "When the last wait ended, in seconds since 1970 (UTC).");
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(snapshot.time.time_since_epoch()).count();
-    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    const std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
     out.append("zorvik_last_round_timestamp_seconds ").append(std::to_string(ms / 1000)).append(".")
         .append(fraction).append("\n");
     return out;
