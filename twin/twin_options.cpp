@@ -95,6 +95,11 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
             ->transform(alertRange())
             ->needs(check);
     }
+    app.add_option("--prometheus", options.prometheusFile,
+                   "Also write FILE for the node exporter's textfile collector when the wait ends, or each round; "
+                   "even with -q")
+        ->option_text("FILE")
+        ->transform(notEmpty("a file's name"));
     app.get_formatter()->column_width(30);
     app.footer("Exit status: 0 if any device answered (or a watch was stopped), 1 if none, 2 on a failure\n"
                "(with --check, 0 to 3 as above, a failure 3).");

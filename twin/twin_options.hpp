@@ -30,6 +30,7 @@ struct TwinOptions {
     std::int32_t missingRounds = 2;  // missed in a row before a device counts as gone
     bool check = false;              // one line and status for a monitoring checker
     std::optional<AlertRange> warning, critical;  // on the number of devices
+    std::string prometheusFile;  // replaced when the wait ends, or every round, in the textfile format
 };
 
 // What the program shows of the answers: one of these, worked out once from the options.

@@ -5,7 +5,10 @@
 #include "destination.hpp"
 #include "device_details.hpp"
 #include "form_wiring.hpp"
+#include "prometheus_text.hpp"
 #include "record_format.hpp"
+#include "replace_file.hpp"
+#include "untrusted_text.hpp"
 
 namespace zorvik {
 namespace {
@@ -16,6 +19,10 @@ constexpr std::array<std::string_view, 5> kDetailColumns = {"address", "mac", "m
 constexpr std::array<std::string_view, 3> kEventColumns = {"time", "event", "address"};
 // Names still looked up this long after the wait are left empty.
 constexpr milliseconds kNameBudget{1000};
+
+// The one place a device's interface and label reach the Prometheus file:
+// empty until answers carry their interface and an inventory gives labels.
+PrometheusSnapshot::Device prometheusDevice(std::uint32_t address, bool up) { return {dottedAddress(address), "", "", up}; }
 
 }  // namespace
 
@@ -103,12 +110,14 @@ void TwinProgram::endRound() {
     phase_ = Phase::BetweenRounds;
     std::string out;
     for (const auto& event : watch_.endRound()) {
+        if (shown_ != Shown::Changes) break;  // with -q the watch is kept for the Prometheus file alone
         const Field fields[] = {{"time", utcTimestamp(event.time)},
                                 {"event", event.kind == WatchEvent::Kind::Appeared ? "appeared" : "gone"},
                                 {"address", dottedAddress(event.address)}};
         appendRecord(out, options_.format, fields, console_.newline);
     }
     if (!out.empty()) console_.output(out);
+    writePrometheus();
     if (watch_.overflowed() && !capNoted_) {
         capNoted_ = true;
         note("more than " + std::to_string(kMaxDevices) + " devices at once; the rest are not watched");
@@ -128,6 +137,7 @@ void TwinProgram::finish() {
     }
     form_.tmrResetCaption_Timer();
     txtResults_.flush();
+    writePrometheus();
     if (shown_ == Shown::Check) {
         const auto devices = static_cast<std::int64_t>(tally_.devices().size());
         const auto drops = parts_.endpoint.drops();
@@ -176,6 +186,27 @@ std::string TwinProgram::summary() {
     return out;
 }
 
+void TwinProgram::writePrometheus() {
+    if (options_.prometheusFile.empty()) {
+        return;
+    }
+    PrometheusSnapshot snapshot;
+    if (options_.watch) {
+        for (const auto& [address, up] : watch_.presence()) snapshot.devices.push_back(prometheusDevice(address, up));
+    } else {
+        for (const auto& device : tally_.devices()) snapshot.devices.push_back(prometheusDevice(device.address, true));
+    }
+    const auto drops = parts_.endpoint.drops();
+    snapshot.answers = answers_;
+    snapshot.droppedBySystem = drops.bySystem.value_or(0);
+    snapshot.droppedByProgram = drops.atCaps;
+    snapshot.time = std::chrono::system_clock::now();
+    if (auto failure = replaceFile(options_.prometheusFile, prometheusText(snapshot))) {
+        throw Failure(failure->number(),
+                      "cannot write '" + visibleText(options_.prometheusFile) + "': " + failure->description());
+    }
+}
+
 void TwinProgram::note(const std::string& text) {
     if (shown_ == Shown::Nothing) {
         return;
@@ -185,29 +216,29 @@ void TwinProgram::note(const std::string& text) {
 
 void TwinProgram::answered(const ReceivedDatagram& answer) {
     anyAnswer_ = true;
+    ++answers_;
+    // Counted in every mode, for the Prometheus file too. Late answers to the
+    // last round are none of the next one's.
+    if (options_.watch && phase_ != Phase::BetweenRounds) watch_.answered(answer.address);
+    const std::uint64_t answers = options_.watch ? 0 : tally_.add(answer.address);
     switch (shown_) {
     case Shown::Nothing:
+    case Shown::Count:
+    case Shown::Details:
+    case Shown::Check:
+    case Shown::Changes:
         return;
     case Shown::Lines:
         lineDue_ = true;
         return;
     case Shown::FirstLines:
-        lineDue_ = tally_.add(answer.address) == 1;
+        lineDue_ = answers == 1;
         return;
     case Shown::Records:
         listRecord(answer);
         return;
     case Shown::FirstRecords:
-        if (tally_.add(answer.address) == 1) listRecord(answer);
-        return;
-    case Shown::Count:
-    case Shown::Details:
-    case Shown::Check:
-        tally_.add(answer.address);
-        return;
-    case Shown::Changes:
-        // Late answers to the last round are none of the next one's.
-        if (phase_ != Phase::BetweenRounds) watch_.answered(answer.address);
+        if (answers == 1) listRecord(answer);
         return;
     }
 }

@@ -68,6 +68,8 @@ private:
     void answered(const ReceivedDatagram& answer);
     void listRecord(const ReceivedDatagram& answer);
     std::string summary();
+    // Replaces the --prometheus file, if asked for, with what the wait or round found.
+    void writePrometheus();
     void note(const std::string& text);
 
     TwinOptions options_;
@@ -88,6 +90,7 @@ private:
     DeviceWatch watch_;
     std::string record_;
     bool capNoted_ = false;
+    std::uint64_t answers_ = 0;
 };
 
 }  // namespace zorvik
