@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "console_results.hpp"
 #include "device_tally.hpp"
@@ -66,6 +67,8 @@ private:
     void finish();
     // Each answer as it arrives, before the window's logic lists its line.
     void answered(const ReceivedDatagram& answer);
+    // The probe of this round most recently sent before `arrived` (0 the first).
+    int probeBefore(std::chrono::steady_clock::time_point arrived) const;
     void listRecord(const ReceivedDatagram& answer);
     std::string summary();
     void note(const std::string& text);
@@ -82,6 +85,8 @@ private:
     Phase phase_ = Phase::Probing;
     std::int32_t probesSent_ = 0;
     std::chrono::steady_clock::time_point roundStart_;
+    std::vector<std::chrono::steady_clock::time_point> probeTimes_;  // of this round's probes
+    bool retried_ = false;  // this round has been probed again for being silent
     bool anyAnswer_ = false;
     bool lineDue_ = false;  // the line the logic lists for this answer is shown
     DeviceTally tally_;
