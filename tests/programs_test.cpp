@@ -277,6 +277,36 @@ TEST_F(ProgramTest, watch_deviceStoppedThenBack_goneThenAppearedAgain_stopSignal
     EXPECT_TRUE(quiet.finish(3000) == 0 && quiet.out.empty() && quiet.err.empty()) << quiet.out << quiet.err;
 }
 
+// A fleet of three, .8 answering last, 2 s late: detail rows by address as
+// numbers (.10 last), each with how many probes it answered, twice each (.8's
+// answers all come after the last probe); then, watched, all three silent in
+// one round are one round lost, not three gone.
+TEST_F(ProgramTest, fleet_detailRowsByAddressWithProbesAnswered_watchedAllSilentAtOnce_oneRoundLostNoGone) {
+    auto fleet = startDevices({"--first-address", "127.0.0.9", "--hosts", "2", "--answers", "2"});
+    auto late = startDevices({"--first-address", "127.0.0.8", "--answers", "2", "--delay", "2000"});
+    Process details(bin("zorvik-discover"), {"--details", "--probes", "3", "-w", "3500"});
+    EXPECT_EQ(details.finish(), 0) << details.err;
+    EXPECT_EQ(details.out, "ADDRESS     MAC  MAKER  NAME  ANSWERS  PROBES\n127.0.0.8                     6        1/3\n"
+                           "127.0.0.9                     6        3/3\n127.0.0.10                    6        3/3\n");
+    late.reset();
+    late = startDevices({"--first-address", "127.0.0.8"});
+    Process twin(bin("zorvik-discover"), {"--watch", "--every", "1", "--missing", "5", "--format", "csv"});
+    std::string events;
+    const auto awaitLines = [&](int count) {
+        for (const auto deadline = Clock::now() + seconds(15); count > 0 && Clock::now() < deadline;) {
+            if (!twin.canReadLine() && !twin.waitForReadyRead(500)) continue;
+            events += twin.readLine().mid(21).toStdString(), --count;
+        }
+    };
+    awaitLines(4);  // the header, then the three
+    EXPECT_EQ(events, "appeared,127.0.0.8\r\nappeared,127.0.0.9\r\nappeared,127.0.0.10\r\n");
+    fleet.reset(), late.reset();
+    awaitLines(1);
+    ::kill(static_cast<pid_t>(twin.processId()), SIGINT);
+    EXPECT_EQ(twin.finish(3000), 0) << twin.err;
+    EXPECT_EQ(events.substr(events.rfind("127.0.0.10") + 12) + twin.out, "round lost,\r\n") << events;
+}
+
 TEST_F(ProgramTest, discoverUnderSteadyStreamReadSlowly_endsSoonAfterItsPeriod_probeCameFromLoopback) {
     testing::UdpPeer device(protocol::kGroup.data(), protocol::kPort);
     int out[2];

@@ -248,6 +248,8 @@ TEST(DeviceWatchTest, fleetRounds_mostPresentSilentAtOnce_oneRoundLostMissedKept
              {1, {"abcd", "a", "abcd"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;2 round lost;"},
              {1, {"abcd", "ab"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;2 gone c;2 gone d;"},
              {1, {"ab", ""}, "1 appeared a;1 appeared b;2 gone a;2 gone b;"},
+             {1, {"abcdef", "abc"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;1 appeared e;1 appeared f;"
+                                    "2 gone d;2 gone e;2 gone f;"},
              {2, {"abc", "", "ab", "ab"}, "1 appeared a;1 appeared b;1 appeared c;2 round lost;4 gone c;"},
              {1, {"abc", "", ""}, "1 appeared a;1 appeared b;1 appeared c;2 round lost;3 gone a;3 gone b;3 gone c;"},
              {1, {"abcd", "aefg"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;2 appeared e;2 appeared f;"
@@ -341,9 +343,9 @@ TEST(TwinProgramTest, watchRoundMostlySilent_probedAgainOnce_backSaysNothing_sti
         EXPECT_EQ(twin.socket->sends, 3);
         fleet();
         twin.program.periodOver(), twin.program.periodOver(), twin.program.periodOver();  // round 3 silent, probed again
+        EXPECT_EQ(twin.socket->sends, 5);
         twin.answer("10.0.0.1");
         twin.program.periodOver();
-        EXPECT_EQ(twin.socket->sends, 5);
         const std::string out = std::regex_replace(twin.out, std::regex("20[0-9-]{8}T[0-9:]{8}Z"), "T");
         const std::string tail = out.substr(out.rfind("10.0.0.4") + 8);
         EXPECT_EQ(tail, std::string(format) == "text" ? "\nT round lost\n" : std::string(format) == "json"
