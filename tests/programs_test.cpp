@@ -235,7 +235,11 @@ assert all(len(r) == 5 for r in rows), rows
 print(ascii(sorted(r[2:4] for r in rows[1:])))
 print(ascii(sorted([o['maker'], o['name']] for o in map(json.loads, out['json']))))
 for line in out['text'] + out['err']: print(ascii(line))
-PY)sh";
+PY
+mkdir "$makers/given" "$makers/none" && printf 'MA-L,000003,Given Three,\r\n' >"$makers/given/iab.csv" &&
+./zorvik-discover -i "$b" -w 500 --details --format csv --maker-dir "$makers/given" | cut -d, -f1,3 | tr -d '\r' | paste -sd' ' &&
+{ ./zorvik-discover --details --maker-dir "$makers/none"; echo "$?"; } 2>&1 | sed "s|$makers|M|" &&
+for t in '1661630937\n' '1661630937\e[2J' ''; do printf "$t" >"$makers/.lastupdate"; [[ -n $t ]] || rm "$makers/.lastupdate"; ./zorvik-discover -V | tail -1; done)sh";
     Process lan(testing::lan(), QStringList{"--devices", "0", "--", "bash"} + inBin(script));
     ASSERT_EQ(lan.finish(), 0) << lan.err;
     EXPECT_EQ(lan.out, R"out([["'+plugg srl", "'@SUM(1)"], ["'-2+3+cmd|' /C calc'!A0", "'=1+2"], ["'@pos.com\ufffd", 'caf\ufffd'], ['\\x1b[31mred\\u009b2J', '\\x1b]0;title\\x07\\x1b[2J']]
@@ -246,6 +250,12 @@ PY)sh";
 '10.5.0.4  00:00:04:00:00:01  \\x1b[31mred\\u009b2J     \\x1b]0;title\\x07\\x1b[2J  1'
 '10.5.0.5  00:00:05:00:00:01  @pos.com\ufffd               caf\ufffd                     1'
 'zorvik-discover: probing by br\\x1b[2J (10.5.0.1)'
+address,maker 10.5.0.2, 10.5.0.3,Given Three 10.5.0.4, 10.5.0.5,
+zorvik-discover: --maker-dir: no registry (oui.csv, mam.csv, oui36.csv or iab.csv) could be read in M/none
+2
+makers: ieee-data updated 2022-08-27
+makers: ieee-data, updated at a time its .lastupdate does not tell
+makers: none (ieee-data is not installed)
 )out");
 }
 

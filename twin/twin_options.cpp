@@ -4,6 +4,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "installed_makers.hpp"
 #include "option_values.hpp"
 
 namespace zorvik {
@@ -34,9 +35,11 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     TwinOptions& options = command.options;
     CLI::App app(description(), std::string(kTwinName));
     app.formatter(std::make_shared<HelpFormatter>());
-    app.set_version_flag("-V,--version",
-                         std::string(kTwinName) + " (" + std::string(protocol::kProductName) + ") " +
-                             std::string(protocol::kVersion));
+    // The maker data installed, whatever --maker-dir says: read only when asked.
+    app.set_version_flag("-V,--version", std::function<std::string()>([] {
+                             return std::string(kTwinName) + " (" + std::string(protocol::kProductName) + ") " +
+                                    std::string(protocol::kVersion) + "\nmakers: " + installedMakersSource();
+                         }));
     auto* wait = app.add_option("-w,--wait", options.waitMs,
                                 "Listen for MS milliseconds, 1 to 3600000 (default 5000; watching, at most a round)")
                      ->option_text("MS")
@@ -64,6 +67,11 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
     auto* details = app.add_flag("--details", options.details,
                                  "One row per device when the wait ends: address, MAC, maker, name, answers");
+    app.add_option("--maker-dir", options.makerDir,
+                   "With --details, read the IEEE registries (oui.csv, mam.csv, oui36.csv, iab.csv) from DIR")
+        ->option_text("DIR")
+        ->transform(notEmpty("a folder"))
+        ->needs(details);
     auto* count = app.add_flag("--count", options.count, "Print only the number of devices that answered")
                       ->excludes(details);
     app.add_flag("-q,--quiet", options.quiet, "Print no results, hints or notes; the exit status tells");

@@ -183,7 +183,8 @@ std::string TwinProgram::summary() {
     std::ranges::sort(devices, {}, [](const DeviceTally::Device& d) { return addressOrder(d.address); });
     std::vector<std::uint32_t> addresses;
     for (const auto& device : devices) addresses.push_back(device.address);
-    const auto details = lookUpDetails(addresses, kNameBudget, [this](const std::string& text) { note(text); });
+    const auto details =
+        lookUpDetails(addresses, kNameBudget, [this](const std::string& text) { note(text); }, parts_.makers);
     const bool text = options_.format == OutputFormat::Text;
     const std::size_t columns = options_.probes > 1 ? 6 : 5;
     std::vector<std::vector<std::string>> rows;

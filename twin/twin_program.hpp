@@ -11,6 +11,7 @@
 #include "device_watch.hpp"
 #include "event_dispatch.hpp"
 #include "form1.hpp"
+#include "maker_table.hpp"
 #include "timer_control.hpp"
 #include "twin_options.hpp"
 #include "udp_endpoint.hpp"
@@ -46,6 +47,7 @@ public:
         UdpEndpoint& endpoint;
         TimerControl& timer;  // fires periodOver()
         StartupSocketOption& startupOption;
+        const MakerTable* makers = nullptr;  // --maker-dir's, else the installed ones
     };
     TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
                 EventDispatch::Reporter report);
