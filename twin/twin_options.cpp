@@ -39,7 +39,8 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     app.set_version_flag("-V,--version", std::function<std::string()>([] {
                              return std::string(kTwinName) + " (" + std::string(protocol::kProductName) + ") " +
                                     std::string(protocol::kVersion) + "\nmakers: " + installedMakersSource();
-                         }));
+                         }),
+                         "Print the version and the maker data installed, and exit");
     auto* wait = app.add_option("-w,--wait", options.waitMs,
                                 "Listen for MS milliseconds, 1 to 3600000 (default 5000; watching, at most a round)")
                      ->option_text("MS")
@@ -66,17 +67,19 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     app.add_flag("-j,--json", json, "--format json: per answer its address, port, bytes and ms since the probe");
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
     auto* details = app.add_flag("--details", options.details,
-                                 "One row per device when the wait ends: address, MAC, maker, name, answers");
+                                 "One row per device when the wait ends, by address: address, MAC, maker, name, answers "
+                                 "(and with --probes N, how many of the N it answered)");
     app.add_option("--maker-dir", options.makerDir,
                    "With --details, read the IEEE registries (oui.csv, mam.csv, oui36.csv, iab.csv) from DIR")
         ->option_text("DIR")
         ->transform(notEmpty("a folder"))
         ->needs(details);
-    auto* count = app.add_flag("--count", options.count, "Print only the number of devices that answered")
+    auto* count = app.add_flag("--count", options.count, "Print only the number of devices that answered (JSON, CSV: as a record)")
                       ->excludes(details);
     app.add_flag("-q,--quiet", options.quiet, "Print no results, hints or notes; the exit status tells");
     auto* watch = app.add_flag("--watch", options.watch,
-                               "Probe every round until stopped; print when a device appears or is gone")
+                               "Probe every round until stopped; print when a device appears or is gone, or a round "
+                               "is lost")
                       ->excludes(count)
                       ->excludes(details);
     app.add_option("--every", options.everySeconds, "Watching, a round every SECONDS, 1 to 3600 (default 10)")
