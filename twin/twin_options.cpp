@@ -67,8 +67,8 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     app.add_flag("-j,--json", json, "--format json: per answer its address, port, bytes and ms since the probe");
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
     auto* details = app.add_flag("--details", options.details,
-                                 "One row per device when the wait ends, by address: address, MAC, maker, name, answers "
-                                 "(and with --probes N, how many of the N it answered)");
+                                 "One row per device by address when the wait ends: address, MAC, maker, name, "
+                                 "answers (with --probes, of how many probes)");
     app.add_option("--maker-dir", options.makerDir,
                    "With --details, read the IEEE registries (oui.csv, mam.csv, oui36.csv, iab.csv) from DIR")
         ->option_text("DIR")
