@@ -14,6 +14,7 @@
 
 #include "csv_reader.hpp"
 #include "installed_makers.hpp"
+#include "interface_choice.hpp"
 
 #ifndef _WIN32
 #include "regular_file.hpp"
@@ -62,13 +63,37 @@ TEST(InstalledMakersTest, makerOf_registeredBlocks_theirMakers) {
     EXPECT_EQ(installed.makerOf(0x0050C27D5001), "DEUTA-WERKE GmbH");                  // IAB
 }
 
-#ifndef _WIN32
 std::string folder(const std::string& name) {
     const std::string path = ::testing::TempDir() + name;
     std::filesystem::remove_all(path);
     std::filesystem::create_directories(path);
     return path;
 }
+
+// --maker-dir, on either platform: the registries there, as many as there are,
+// one that is no regular file with a note; none at all an error naming the folder.
+TEST(InstalledMakersTest, folderMakers_someRegistriesThere_theirMakersOnly_noneAnErrorNamingTheFolder) {
+    const std::string given = folder("makers-given"), none = folder("makers-given-none");
+    std::ofstream(given + "/mam.csv") << "MA-M,0050C2A,Medium Ltd,\n";
+    std::ofstream(given + "/oui.csv") << "Registry,Assignment,Organization Name,Organization Address\nMA-L,002272,Large,\n";
+    std::filesystem::create_directory(given + "/iab.csv");
+    std::filesystem::create_directory(none + "/oui.csv");
+    std::vector<std::string> notes;
+    const MakerRegistry registry = folderMakers(given, [&](const std::string& note) { notes.push_back(note); });
+    const MakerTable table = registry.table();
+    EXPECT_TRUE(table.makerOf(0x0050C2A00001) == "Medium Ltd" && table.makerOf(0x002272000001) == "Large" &&
+                table.makerOf(0x0050C27D5001).empty());  // an IAB block of the installed data
+    EXPECT_EQ(notes, std::vector<std::string>{"makers not read from " + given + "/iab.csv: it is a folder, not a regular file"});
+    try {
+        folderMakers(none, [](const std::string&) {});
+        ADD_FAILURE() << "no error for " << none;
+    } catch (const UsageError& error) {
+        EXPECT_TRUE(std::string_view(error.what()).ends_with(" could be read in " + none)) << error.what();
+    }
+    for (const auto& made : {given, none}) std::filesystem::remove_all(made);
+}
+
+#ifndef _WIN32
 
 // Each file from the first folder with a usable one; a missing file goes unsaid, and
 // any that is no regular file of at most 16 MiB costs one note and nothing else.

@@ -296,7 +296,11 @@ assert all(len(r) == 5 for r in rows), rows
 print(ascii(sorted(r[2:4] for r in rows[1:])))
 print(ascii(sorted([o['maker'], o['name']] for o in map(json.loads, out['json']))))
 for line in out['text'] + out['err']: print(ascii(line))
-PY)sh";
+PY
+mkdir "$makers/given" "$makers/none" && printf 'MA-L,000003,Given Three,\r\n' >"$makers/given/iab.csv" &&
+./zorvik-discover -i "$b" -w 500 --details --format csv --maker-dir "$makers/given" | cut -d, -f1,3 | tr -d '\r' | paste -sd' ' &&
+{ ./zorvik-discover --details --maker-dir "$makers/none"; echo "$?"; } 2>&1 | sed "s|$makers|M|" &&
+for t in '1661630937\n' '1661630937\e[2J' ''; do printf "$t" >"$makers/.lastupdate"; [[ -n $t ]] || rm "$makers/.lastupdate"; ./zorvik-discover -V | tail -1; done)sh";
     Process lan(testing::lan(), QStringList{"--devices", "0", "--", "bash"} + inBin(script));
     ASSERT_EQ(lan.finish(), 0) << lan.err;
     EXPECT_EQ(lan.out, R"out([["'+plugg srl", "'@SUM(1)"], ["'-2+3+cmd|' /C calc'!A0", "'=1+2"], ["'@pos.com\ufffd", 'caf\ufffd'], ['\\x1b[31mred\\u009b2J', '\\x1b]0;title\\x07\\x1b[2J']]
@@ -307,6 +311,12 @@ PY)sh";
 '10.5.0.4  00:00:04:00:00:01  \\x1b[31mred\\u009b2J     \\x1b]0;title\\x07\\x1b[2J  1'
 '10.5.0.5  00:00:05:00:00:01  @pos.com\ufffd               caf\ufffd                     1'
 'zorvik-discover: probing by br\\x1b[2J (10.5.0.1)'
+address,maker 10.5.0.2, 10.5.0.3,Given Three 10.5.0.4, 10.5.0.5,
+zorvik-discover: --maker-dir: no registry (oui.csv, mam.csv, oui36.csv or iab.csv) could be read in M/none
+2
+makers: ieee-data updated 2022-08-27
+makers: ieee-data, updated at a time its .lastupdate does not tell
+makers: none (ieee-data is not installed)
 )out");
 }
 
@@ -336,6 +346,36 @@ TEST_F(ProgramTest, watch_deviceStoppedThenBack_goneThenAppearedAgain_stopSignal
     ASSERT_FALSE(quiet.waitForFinished(300));
     quiet.terminate();
     EXPECT_TRUE(quiet.finish(3000) == 0 && quiet.out.empty() && quiet.err.empty()) << quiet.out << quiet.err;
+}
+
+// A fleet of three, .8 answering last, 2 s late: detail rows by address as
+// numbers (.10 last), each with how many probes it answered, twice each (.8's
+// answers all come after the last probe); then, watched, all three silent in
+// one round are one round lost, not three gone.
+TEST_F(ProgramTest, fleet_detailRowsByAddressWithProbesAnswered_watchedAllSilentAtOnce_oneRoundLostNoGone) {
+    auto fleet = startDevices({"--first-address", "127.0.0.9", "--hosts", "2", "--answers", "2"});
+    auto late = startDevices({"--first-address", "127.0.0.8", "--answers", "2", "--delay", "2000"});
+    Process details(bin("zorvik-discover"), {"--details", "--probes", "3", "-w", "3500"});
+    EXPECT_EQ(details.finish(), 0) << details.err;
+    EXPECT_EQ(details.out, "ADDRESS     MAC  MAKER  NAME  ANSWERS  PROBES\n127.0.0.8                     6        1/3\n"
+                           "127.0.0.9                     6        3/3\n127.0.0.10                    6        3/3\n");
+    late.reset();
+    late = startDevices({"--first-address", "127.0.0.8"});
+    Process twin(bin("zorvik-discover"), {"--watch", "--every", "1", "--missing", "5", "--format", "csv"});
+    std::string events;
+    const auto awaitLines = [&](int count) {
+        for (const auto deadline = Clock::now() + seconds(15); count > 0 && Clock::now() < deadline;) {
+            if (!twin.canReadLine() && !twin.waitForReadyRead(500)) continue;
+            events += twin.readLine().mid(21).toStdString(), --count;
+        }
+    };
+    awaitLines(4);  // the header, then the three
+    EXPECT_EQ(events, "appeared,127.0.0.8\r\nappeared,127.0.0.9\r\nappeared,127.0.0.10\r\n");
+    fleet.reset(), late.reset();
+    awaitLines(1);
+    ::kill(static_cast<pid_t>(twin.processId()), SIGINT);
+    EXPECT_EQ(twin.finish(3000), 0) << twin.err;
+    EXPECT_EQ(events.substr(events.rfind("127.0.0.10") + 12) + twin.out, "round lost,\r\n") << events;
 }
 
 TEST_F(ProgramTest, discoverUnderSteadyStreamReadSlowly_endsSoonAfterItsPeriod_probeCameFromLoopback) {

@@ -222,7 +222,7 @@ TEST(DeviceWatchTest, thousandRoundsOnAClockSeam_goneAfterMissedRoundsAppearedOn
     std::vector<std::string> seen;  // the real devices' events (10.0.0.N), and any event at the wrong time
     for (int round = 1; round <= 1000; ++round) {
         for (std::uint32_t device = 1; device <= 10; ++device) {
-            if (device != 2 || round < 400 || round > 430) watch.answered(address(device));  // 2 is off 31 rounds
+            if (device != 2 || round < 400 || round > 460) watch.answered(address(device));  // 2 is off 61 rounds
         }
         for (int i = 0; i < 300; ++i) watch.answered(address(spoofed++));
         now += seconds(10);
@@ -237,7 +237,9 @@ TEST(DeviceWatchTest, thousandRoundsOnAClockSeam_goneAfterMissedRoundsAppearedOn
     }
     std::vector<std::string> expected;
     for (int device = 1; device <= 10; ++device) expected.push_back("1 appeared 10.0.0." + std::to_string(device));
-    expected.insert(expected.end(), {"419 gone 10.0.0.2", "431 appeared 10.0.0.2"});
+    // The flood's silent addresses make every other round lost, so 20 missed
+    // rounds take 40, and 2 waits a round for a place in the full table.
+    expected.insert(expected.end(), {"439 gone 10.0.0.2", "462 appeared 10.0.0.2"});
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(watch.overflowed() && mostPresent == 4096) << mostPresent;
     EXPECT_LT(heapInUse(), heapAtRound100 + (64 << 10)) << heapAtRound100;
@@ -262,6 +264,38 @@ TEST(DeviceWatchTest, roundsAnsweredOrMissed_goneOnlyAfterMissingRoundsInARow_ap
                 seen += std::to_string(round + 1) + (event.kind == WatchEvent::Kind::Gone ? " gone;" : " appeared;");
         }
         EXPECT_EQ(seen, events) << missing << ' ' << rounds.substr(0, 20);
+    }
+}
+
+// A fleet, round by round: the letters of the devices that answered, a for
+// 10.0.0.1. Of the devices present before a round, more than half and at least
+// 3 silent is a round lost: one event, and no one's missed rounds advance; the
+// round after a lost one counts as any other.
+TEST(DeviceWatchTest, fleetRounds_mostPresentSilentAtOnce_oneRoundLostMissedKept_elseGoneEach) {
+    struct Case { std::int32_t missing; std::vector<std::string> rounds; const char* events; };
+    for (const auto& [missing, rounds, events] : std::initializer_list<Case>{
+             {1, {"abcd", "a", "abcd"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;2 round lost;"},
+             {1, {"abcd", "ab"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;2 gone c;2 gone d;"},
+             {1, {"ab", ""}, "1 appeared a;1 appeared b;2 gone a;2 gone b;"},
+             {1, {"abcdef", "abc"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;1 appeared e;1 appeared f;"
+                                    "2 gone d;2 gone e;2 gone f;"},
+             {2, {"abc", "", "ab", "ab"}, "1 appeared a;1 appeared b;1 appeared c;2 round lost;4 gone c;"},
+             {1, {"abc", "", ""}, "1 appeared a;1 appeared b;1 appeared c;2 round lost;3 gone a;3 gone b;3 gone c;"},
+             {1, {"abcd", "aefg"}, "1 appeared a;1 appeared b;1 appeared c;1 appeared d;2 appeared e;2 appeared f;"
+                                   "2 appeared g;2 round lost;"}}) {
+        DeviceWatch watch(missing, [] { return std::chrono::system_clock::time_point{}; });
+        std::string seen;
+        for (std::size_t round = 0; round < rounds.size(); ++round) {
+            for (const char device : rounds[round]) watch.answered(*parseDottedAddress("10.0.0." + std::to_string(device - 'a' + 1)));
+            for (const auto& event : watch.endRound()) {
+                seen += std::to_string(round + 1) + (event.kind == WatchEvent::Kind::Gone       ? " gone "
+                                                     : event.kind == WatchEvent::Kind::Appeared ? " appeared "
+                                                                                                : " round lost");
+                if (event.kind != WatchEvent::Kind::RoundLost) seen += static_cast<char>('a' + dottedAddress(event.address).back() - '1');
+                seen += ';';
+            }
+        }
+        EXPECT_EQ(seen, events) << rounds[1];
     }
 }
 
@@ -324,6 +358,30 @@ TEST(TwinProgramTest, watch_answerAfterTheRoundEnded_countsForNoRound) {
     EXPECT_EQ(twin.events(), "appeared 10.0.0.1;gone 10.0.0.1;");
 }
 
+// Three of four devices silent in a round: probed once more before anything
+// counts as missed; back then, nothing is said; silent again, one round lost.
+TEST(TwinProgramTest, watchRoundMostlySilent_probedAgainOnce_backSaysNothing_stillSilentOneRoundLost) {
+    for (const char* format : {"text", "json", "csv"}) {
+        Twin twin(parse({"--watch", "--missing", "1", "--format", format}).options);
+        ASSERT_TRUE(twin.program.start());
+        const auto fleet = [&] { for (const char* a : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}) twin.answer(a); };
+        fleet();
+        twin.program.periodOver(), twin.program.periodOver();  // round 1 over; round 2 probes
+        twin.answer("10.0.0.1");
+        twin.program.periodOver();  // three silent: probed again
+        EXPECT_EQ(twin.socket->sends, 3);
+        fleet();
+        twin.program.periodOver(), twin.program.periodOver(), twin.program.periodOver();  // round 3 silent, probed again
+        EXPECT_EQ(twin.socket->sends, 5);
+        twin.answer("10.0.0.1");
+        twin.program.periodOver();
+        const std::string out = std::regex_replace(twin.out, std::regex("20[0-9-]{8}T[0-9:]{8}Z"), "T");
+        const std::string tail = out.substr(out.rfind("10.0.0.4") + 8);
+        EXPECT_EQ(tail, std::string(format) == "text" ? "\nT round lost\n" : std::string(format) == "json"
+                  ? "\"}\n" R"({"time":"T","event":"round lost","address":""})" "\n" : "\r\nT,round lost,\r\n") << out;
+    }
+}
+
 // Three answers in each mode: what is listed is made from the arrivals, the
 // window's lines shown as they are; "ms" counts from the probe.
 TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals) {
@@ -334,7 +392,8 @@ TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals
              {{"-j"}, R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})" "\n" R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})"
                       "\n" R"({"address":"10.0.0.2","port":9,"bytes":5,"ms":M})" "\n"},
              {{"-u", "--format", "csv"}, "address,port,bytes,ms\r\n10.0.0.1,4567,2,M\r\n10.0.0.2,9,5,M\r\n"},
-             {{"--count"}, "2\n"}, {{"-q"}, ""}, {{"--watch", "--format", "csv"}, "time,event,address\r\n"},
+             {{"--count"}, "2\n"}, {{"--count", "-j"}, "{\"devices\":2}\n"}, {{"--count", "--format", "csv"}, "devices\r\n2\r\n"},
+             {{"-q"}, ""}, {{"--watch", "--format", "csv"}, "time,event,address\r\n"},
              {{"--check", "--warning", "3:", "-j"}, "ZORVIK WARNING - 2 devices|devices=2;3:;;0; dropped=0c\n"}}) {
         const TwinOptions options = parse(args).options;
         Twin twin(options);

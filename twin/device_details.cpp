@@ -38,7 +38,8 @@ std::string makerOf(const std::array<std::uint8_t, 6>& mac, const MakerTable& ma
 }  // namespace
 
 std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addresses,
-                                         std::chrono::milliseconds nameBudget, const MakerNote& note) {
+                                         std::chrono::milliseconds nameBudget, const MakerNote& note,
+                                         const MakerTable* given) {
     const auto deadline = std::chrono::steady_clock::now() + nameBudget;
     // The names first, as they take longest; the rest is read meanwhile.
     NameLookups names(addresses, hostNameOf);
@@ -48,6 +49,7 @@ std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addre
     }
     std::vector<DeviceDetails> details(addresses.size());
     std::optional<MakerTable> makers;  // read only for a device with a MAC
+    if (given) makers = *given;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         if (const auto known = macs.find(addresses[i]); known != macs.end()) {
             if (!makers) makers = installedMakers(note);

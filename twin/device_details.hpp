@@ -24,8 +24,10 @@ inline constexpr std::string_view kLocallyAdministered = "(locally administered)
 // order: the MAC from its neighbour table, without sending anything to learn
 // one; the maker of that MAC; and the host name by reverse lookup. Host names
 // are looked up for at most `nameBudget` in all, and the call returns within it.
-// `note` is told of maker files that could not be used (installedMakers).
+// `note` is told of maker files that could not be used (installedMakers);
+// `makers`, if given, names the makers instead of the installed data.
 std::vector<DeviceDetails> lookUpDetails(const std::vector<std::uint32_t>& addresses,
-                                         std::chrono::milliseconds nameBudget, const MakerNote& note);
+                                         std::chrono::milliseconds nameBudget, const MakerNote& note,
+                                         const MakerTable* makers = nullptr);
 
 }  // namespace zorvik

@@ -2,8 +2,10 @@
 
 namespace zorvik {
 
-std::uint64_t DeviceTally::add(std::uint32_t address) {
+std::uint64_t DeviceTally::add(std::uint32_t address, int probe) {
+    const std::uint32_t bit = std::uint32_t{1} << probe;
     if (const auto found = index_.find(address); found != index_.end()) {
+        devices_[found->second].probes |= bit;
         return ++devices_[found->second].answers;
     }
     if (devices_.size() >= kMaxDevices) {
@@ -11,7 +13,7 @@ std::uint64_t DeviceTally::add(std::uint32_t address) {
         return 0;
     }
     index_.emplace(address, devices_.size());
-    devices_.push_back({address, 1});
+    devices_.push_back({address, 1, bit});
     return 1;
 }
 

@@ -1,19 +1,8 @@
 #include "device_watch.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 namespace zorvik {
-namespace {
-
-// 10.0.0.9 before 10.0.0.10, whatever the machine's byte order.
-std::uint32_t numericOrder(std::uint32_t networkOrder) {
-    unsigned char octets[4];
-    std::memcpy(octets, &networkOrder, sizeof octets);
-    return std::uint32_t{octets[0]} << 24 | std::uint32_t{octets[1]} << 16 | std::uint32_t{octets[2]} << 8 | octets[3];
-}
-
-}  // namespace
 
 DeviceWatch::DeviceWatch(std::int32_t missingRounds, Clock clock, std::size_t maxDevices)
     : missingRounds_(missingRounds), clock_(std::move(clock)), maxDevices_(maxDevices) {}
@@ -32,20 +21,31 @@ std::vector<std::pair<std::uint32_t, bool>> DeviceWatch::presence() const {
     std::vector<std::pair<std::uint32_t, bool>> found;
     for (const auto& [address, state] : devices_) found.emplace_back(address, state.missed == 0);
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return numericOrder(a.first) < numericOrder(b.first);
+        return addressOrder(a.first) < addressOrder(b.first);
     });
     return found;
 }
 
+bool DeviceWatch::roundSilent() const {
+    std::size_t before = 0, silent = 0;
+    for (const auto& [address, state] : devices_) {
+        before += state.announced ? 1 : 0;
+        silent += state.announced && !state.answered ? 1 : 0;
+    }
+    return silent >= kLostRoundDevices && silent * 2 > before;
+}
+
 std::vector<WatchEvent> DeviceWatch::endRound() {
     const auto now = clock_();
+    const bool lost = !lastLost_ && roundSilent();
+    lastLost_ = lost;
     std::vector<WatchEvent> appeared, gone;
     for (auto it = devices_.begin(); it != devices_.end();) {
         State& state = it->second;
         if (state.answered) {
             if (!state.announced) appeared.push_back({WatchEvent::Kind::Appeared, it->first, now});
             state = {0, false, true};
-        } else if (++state.missed >= missingRounds_) {
+        } else if (!lost && ++state.missed >= missingRounds_) {
             gone.push_back({WatchEvent::Kind::Gone, it->first, now});
             it = devices_.erase(it);
             continue;
@@ -53,11 +53,12 @@ std::vector<WatchEvent> DeviceWatch::endRound() {
         ++it;
     }
     const auto byAddress = [](const WatchEvent& a, const WatchEvent& b) {
-        return numericOrder(a.address) < numericOrder(b.address);
+        return addressOrder(a.address) < addressOrder(b.address);
     };
     std::sort(appeared.begin(), appeared.end(), byAddress);
     std::sort(gone.begin(), gone.end(), byAddress);
     appeared.insert(appeared.end(), gone.begin(), gone.end());
+    if (lost) appeared.push_back({WatchEvent::Kind::RoundLost, 0, now});
     return appeared;
 }
 

@@ -13,9 +13,9 @@
 namespace zorvik {
 
 struct WatchEvent {
-    enum class Kind { Appeared, Gone };
+    enum class Kind { Appeared, Gone, RoundLost };
     Kind kind;
-    std::uint32_t address;  // IPv4, network byte order
+    std::uint32_t address;  // IPv4, network byte order; none for a round lost
     std::chrono::system_clock::time_point time;
 };
 
@@ -24,7 +24,8 @@ struct WatchEvent {
 // so its next answer makes it appear again, and a spoofed address costs a
 // place only until it is gone. At most maxDevices are present at once; an
 // answer from a new device past that is ignored. So memory stays flat however
-// long the watch and however many addresses answer.
+// long the watch and however many addresses answer. A round in which most
+// devices fall silent at once is taken for a lost probe, not for devices gone.
 class DeviceWatch {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -33,8 +34,13 @@ public:
 
     // An answer from `address` in the current round.
     void answered(std::uint32_t address);
+    // Whether more than half of the devices present before this round, and at
+    // least kLostRoundDevices, have not answered in it: worth a second probe.
+    bool roundSilent() const;
     // Ends the round, stamped by the clock: the devices that appeared, then
-    // those now gone, each in address order.
+    // those now gone, each in address order. A silent round is lost instead:
+    // one RoundLost event, and the silent devices' missed rounds stay as they
+    // were; but never two rounds in a row, so that a fleet truly gone goes.
     std::vector<WatchEvent> endRound();
 
     std::size_t present() const noexcept { return devices_.size(); }
@@ -42,6 +48,8 @@ public:
     std::vector<std::pair<std::uint32_t, bool>> presence() const;
     // Whether an answer was ignored for the cap.
     bool overflowed() const noexcept { return overflowed_; }
+
+    static constexpr std::size_t kLostRoundDevices = 3;
 
 private:
     struct State {
@@ -55,6 +63,7 @@ private:
     std::size_t maxDevices_;
     std::unordered_map<std::uint32_t, State> devices_;
     bool overflowed_ = false;
+    bool lastLost_ = false;
 };
 
 }  // namespace zorvik

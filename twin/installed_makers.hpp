@@ -17,9 +17,18 @@ using MakerNote = std::function<void(const std::string&)>;
 // into the program from those files. Empty when there is no data.
 MakerTable installedMakers(const MakerNote& note);
 
-// Linux: each registry file from the first of `folders` that has a usable one.
+// Each registry file from the first of `folders` that has a usable one.
 // Only a regular file of at most kMaxRegistryBytes is read.
 MakerRegistry readMakerFiles(std::initializer_list<std::string_view> folders, const MakerNote& note);
+
+// --maker-dir: the registry files in `folder`, as many as are there; a
+// UsageError naming the folder when none could be read.
+MakerRegistry folderMakers(const std::string& folder, const MakerNote& note);
+
+// What --version names as the maker data installedMakers gives: on Linux
+// ieee-data's date of update (its .lastupdate), on Windows the ieee-data the
+// table was made from.
+std::string installedMakersSource();
 
 // Over five times oui.csv, the largest (3 MB).
 inline constexpr std::size_t kMaxRegistryBytes = 16 << 20;

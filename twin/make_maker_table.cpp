@@ -76,7 +76,9 @@ int main(int argc, char** argv) {
     }
     out << "\n};\n\n}  // namespace\n\nMakerTable installedMakers(const MakerNote&) {\n"
         << "    return {kSmall, kMedium, kLarge, {kNameText, sizeof kNameText - 1}, kNameStarts};\n}\n\n"
-        << "}  // namespace zorvik\n";
+        << "std::string installedMakersSource() {\n    return ";
+    writeString(out, std::string(argv[2]) + ", built in");
+    out << ";\n}\n\n}  // namespace zorvik\n";
     out.close();
     if (!out) {
         std::cerr << "make_maker_table: cannot write " << argv[1] << '\n';

@@ -1,5 +1,7 @@
 #include "twin_main.hpp"
 
+#include "installed_makers.hpp"
+
 namespace zorvik {
 
 std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
@@ -69,10 +71,17 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         return command.status;
     }
     std::vector<NetworkInterface> by;
+    MakerRegistry givenMakers;
     try {
         if (command.kind == TwinCommand::Kind::PrintOutput) {
             console.output(withNewlines(command.text, console.newline));
             return command.status;
+        }
+        // Read before any probe, so that a folder with no registry stops the run at once.
+        if (!command.options.makerDir.empty()) {
+            givenMakers = folderMakers(command.options.makerDir, [&](const std::string& note) {
+                if (!command.options.quiet) printError(std::string(kTwinName) + ": " + note + "\n");
+            });
         }
         by = probeInterfaces(command.options, listNetworkInterfaces);
     } catch (const UsageError& error) {
@@ -94,7 +103,11 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         Winsock1.setGroupTtl(command.options.ttl);
         TwinProgram* program = nullptr;
         const auto tmrResetCaption = platform.timer([&] { program->periodOver(); });
-        TwinProgram twin(command.options, {Winsock1, *tmrResetCaption, platform.startupOption}, console, report);
+        const MakerTable makers = givenMakers.table();
+        TwinProgram twin(command.options,
+                         {Winsock1, *tmrResetCaption, platform.startupOption,
+                          command.options.makerDir.empty() ? nullptr : &makers},
+                         console, report);
         program = &twin;
         if (twin.start()) {
             console.runEventLoop();

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "installed_makers.hpp"
 #include "option_values.hpp"
 
 namespace zorvik {
@@ -34,9 +35,12 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     TwinOptions& options = command.options;
     CLI::App app(description(), std::string(kTwinName));
     app.formatter(std::make_shared<HelpFormatter>());
-    app.set_version_flag("-V,--version",
-                         std::string(kTwinName) + " (" + std::string(protocol::kProductName) + ") " +
-                             std::string(protocol::kVersion));
+    // The maker data installed, whatever --maker-dir says: read only when asked.
+    app.set_version_flag("-V,--version", std::function<std::string()>([] {
+                             return std::string(kTwinName) + " (" + std::string(protocol::kProductName) + ") " +
+                                    std::string(protocol::kVersion) + "\nmakers: " + installedMakersSource();
+                         }),
+                         "Print the version and the maker data installed, and exit");
     auto* wait = app.add_option("-w,--wait", options.waitMs,
                                 "Listen for MS milliseconds, 1 to 3600000 (default 5000; watching, at most a round)")
                      ->option_text("MS")
@@ -63,12 +67,19 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
     app.add_flag("-j,--json", json, "--format json: per answer its address, port, bytes and ms since the probe");
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
     auto* details = app.add_flag("--details", options.details,
-                                 "One row per device when the wait ends: address, MAC, maker, name, answers");
-    auto* count = app.add_flag("--count", options.count, "Print only the number of devices that answered")
+                                 "One row per device by address when the wait ends: address, MAC, maker, name, "
+                                 "answers (with --probes, of how many probes)");
+    app.add_option("--maker-dir", options.makerDir,
+                   "With --details, read the IEEE registries (oui.csv, mam.csv, oui36.csv, iab.csv) from DIR")
+        ->option_text("DIR")
+        ->transform(notEmpty("a folder"))
+        ->needs(details);
+    auto* count = app.add_flag("--count", options.count, "Print only the number of devices that answered (JSON, CSV: as a record)")
                       ->excludes(details);
     app.add_flag("-q,--quiet", options.quiet, "Print no results, hints or notes; the exit status tells");
     auto* watch = app.add_flag("--watch", options.watch,
-                               "Probe every round until stopped; print when a device appears or is gone")
+                               "Probe every round until stopped; print when a device appears or is gone, or a round "
+                               "is lost")
                       ->excludes(count)
                       ->excludes(details);
     app.add_option("--every", options.everySeconds, "Watching, a round every SECONDS, 1 to 3600 (default 10)")

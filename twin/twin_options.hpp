@@ -23,6 +23,7 @@ struct TwinOptions {
     std::int32_t ttl = 1;         // the probe's multicast TTL: 1 stays on the segment
     std::int32_t probes = 1;      // per discovery, kProbeSpacingMs apart; the wait counts from the last
     bool details = false;         // one row per device, with what the system knows of it, when the wait ends
+    std::string makerDir;         // --details: the IEEE registries from here, not the installed ones
     bool count = false;           // only the number of devices
     bool quiet = false;           // no results, hints or notes: the exit status tells
     bool watch = false;           // a round every everySeconds until stopped, printing the changes

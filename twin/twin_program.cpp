@@ -1,6 +1,8 @@
 #include "twin_program.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 
 #include "destination.hpp"
 #include "device_details.hpp"
@@ -15,7 +17,8 @@ namespace {
 
 using std::chrono::milliseconds;
 constexpr std::array<std::string_view, 4> kAnswerColumns = {"address", "port", "bytes", "ms"};
-constexpr std::array<std::string_view, 5> kDetailColumns = {"address", "mac", "maker", "name", "answers"};
+// With --probes N, then "probes": how many of the N the device answered.
+constexpr std::array<std::string_view, 6> kDetailColumns = {"address", "mac", "maker", "name", "answers", "probes"};
 constexpr std::array<std::string_view, 3> kEventColumns = {"time", "event", "address"};
 // Names still looked up this long after the wait are left empty.
 constexpr milliseconds kNameBudget{1000};
@@ -95,10 +98,14 @@ void TwinProgram::periodOver() {
 void TwinProgram::startRound() {
     roundStart_ = std::chrono::steady_clock::now();
     probesSent_ = 0;
+    probeTimes_.clear();
+    retried_ = false;
     sendProbe();
 }
 
 void TwinProgram::sendProbe() {
+    // Stamped before it leaves: no answer to it can come sooner.
+    probeTimes_.push_back(std::chrono::steady_clock::now());
     form_.cmdDiscover_Click();
     const bool last = ++probesSent_ == options_.probes;
     phase_ = last ? Phase::Listening : Phase::Probing;
@@ -107,14 +114,24 @@ void TwinProgram::sendProbe() {
 }
 
 void TwinProgram::endRound() {
+    // Most of the fleet silent at once is likelier a lost probe than devices gone: once more.
+    if (!retried_ && watch_.roundSilent()) {
+        retried_ = true;
+        probesSent_ = options_.probes - 1;
+        sendProbe();
+        return;
+    }
     phase_ = Phase::BetweenRounds;
     std::string out;
     for (const auto& event : watch_.endRound()) {
         if (shown_ != Shown::Changes) break;  // with -q the watch is kept for the Prometheus file alone
+        const bool lost = event.kind == WatchEvent::Kind::RoundLost;
         const Field fields[] = {{"time", utcTimestamp(event.time)},
-                                {"event", event.kind == WatchEvent::Kind::Appeared ? "appeared" : "gone"},
-                                {"address", dottedAddress(event.address)}};
-        appendRecord(out, options_.format, fields, console_.newline);
+                                {"event", lost ? "round lost" : event.kind == WatchEvent::Kind::Gone ? "gone" : "appeared"},
+                                {"address", lost ? "" : dottedAddress(event.address)}};
+        // In text, a round lost names no address rather than an empty one.
+        const std::size_t shown = lost && options_.format == OutputFormat::Text ? 2 : 3;
+        appendRecord(out, options_.format, std::span(fields, shown), console_.newline);
     }
     if (!out.empty()) console_.output(out);
     writePrometheus();
@@ -160,28 +177,45 @@ void TwinProgram::finish() {
 std::string TwinProgram::summary() {
     std::string out;
     if (shown_ == Shown::Count) {
-        return std::to_string(tally_.devices().size()) + std::string(console_.newline);
+        const std::string devices = std::to_string(tally_.devices().size());
+        if (options_.format == OutputFormat::Text) return devices + std::string(console_.newline);
+        // A record like any other, so a reader of JSON or CSV takes it as one.
+        constexpr std::string_view name[] = {"devices"};
+        if (options_.format == OutputFormat::Csv) out = csvHeader(name);
+        const Field field[] = {{name[0], devices, true}};
+        appendRecord(out, options_.format, field, console_.newline);
+        return out;
     }
     if (shown_ != Shown::Details) {
         return out;
     }
+    auto devices = tally_.devices();
+    std::ranges::sort(devices, {}, [](const DeviceTally::Device& d) { return addressOrder(d.address); });
     std::vector<std::uint32_t> addresses;
-    for (const auto& device : tally_.devices()) addresses.push_back(device.address);
-    const auto details = lookUpDetails(addresses, kNameBudget, [this](const std::string& text) { note(text); });
+    for (const auto& device : devices) addresses.push_back(device.address);
+    const auto details =
+        lookUpDetails(addresses, kNameBudget, [this](const std::string& text) { note(text); }, parts_.makers);
+    const bool text = options_.format == OutputFormat::Text;
+    const std::size_t columns = options_.probes > 1 ? 6 : 5;
     std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         rows.push_back({dottedAddress(addresses[i]), details[i].mac, details[i].maker, details[i].name,
-                        std::to_string(tally_.devices()[i].answers)});
+                        std::to_string(devices[i].answers)});
+        // "2/3" for a reader; a bare count, of --probes, for a program.
+        const auto answered = std::to_string(std::popcount(devices[i].probes));
+        if (columns == 6) rows.back().push_back(text ? answered + '/' + std::to_string(options_.probes) : answered);
     }
-    if (options_.format == OutputFormat::Text) {
-        return rows.empty() ? out : alignedTable(kDetailColumns, rows, console_.newline);
+    const std::span names(kDetailColumns.data(), columns);
+    if (text) {
+        return rows.empty() ? out : alignedTable(names, rows, console_.newline);
     }
-    if (options_.format == OutputFormat::Csv) out = csvHeader(kDetailColumns);
+    if (options_.format == OutputFormat::Csv) out = csvHeader(names);
     for (auto& row : rows) {
         const Field fields[] = {{"address", std::move(row[0])}, {"mac", std::move(row[1])},
                                 {"maker", std::move(row[2])},   {"name", std::move(row[3])},
-                                {"answers", std::move(row[4]), true}};
-        appendRecord(out, options_.format, fields, console_.newline);
+                                {"answers", std::move(row[4]), true},
+                                {"probes", columns == 6 ? std::move(row[5]) : "", true}};
+        appendRecord(out, options_.format, std::span(fields, columns), console_.newline);
     }
     return out;
 }
@@ -220,7 +254,7 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
     // Counted in every mode, for the Prometheus file too. Late answers to the
     // last round are none of the next one's.
     if (options_.watch && phase_ != Phase::BetweenRounds) watch_.answered(answer.address);
-    const std::uint64_t answers = options_.watch ? 0 : tally_.add(answer.address);
+    const std::uint64_t answers = options_.watch ? 0 : tally_.add(answer.address, probeBefore(answer.arrived));
     switch (shown_) {
     case Shown::Nothing:
     case Shown::Count:
@@ -241,6 +275,11 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
         if (answers == 1) listRecord(answer);
         return;
     }
+}
+
+int TwinProgram::probeBefore(std::chrono::steady_clock::time_point arrived) const {
+    const auto after = std::ranges::upper_bound(probeTimes_, arrived);
+    return static_cast<int>(std::max<std::ptrdiff_t>(0, after - probeTimes_.begin() - 1));
 }
 
 void TwinProgram::listRecord(const ReceivedDatagram& answer) {

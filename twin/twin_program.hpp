@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "console_results.hpp"
 #include "device_tally.hpp"
 #include "device_watch.hpp"
 #include "event_dispatch.hpp"
 #include "form1.hpp"
+#include "maker_table.hpp"
 #include "timer_control.hpp"
 #include "twin_options.hpp"
 #include "udp_endpoint.hpp"
@@ -45,6 +47,7 @@ public:
         UdpEndpoint& endpoint;
         TimerControl& timer;  // fires periodOver()
         StartupSocketOption& startupOption;
+        const MakerTable* makers = nullptr;  // --maker-dir's, else the installed ones
     };
     TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
                 EventDispatch::Reporter report);
@@ -66,6 +69,8 @@ private:
     void finish();
     // Each answer as it arrives, before the window's logic lists its line.
     void answered(const ReceivedDatagram& answer);
+    // The probe of this round most recently sent before `arrived` (0 the first).
+    int probeBefore(std::chrono::steady_clock::time_point arrived) const;
     void listRecord(const ReceivedDatagram& answer);
     std::string summary();
     // Replaces the --prometheus file, if asked for, with what the wait or round found.
@@ -84,6 +89,8 @@ private:
     Phase phase_ = Phase::Probing;
     std::int32_t probesSent_ = 0;
     std::chrono::steady_clock::time_point roundStart_;
+    std::vector<std::chrono::steady_clock::time_point> probeTimes_;  // of this round's probes
+    bool retried_ = false;  // this round has been probed again for being silent
     bool anyAnswer_ = false;
     bool lineDue_ = false;  // the line the logic lists for this answer is shown
     DeviceTally tally_;
