@@ -69,12 +69,14 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         return command.status;
     }
     std::vector<NetworkInterface> by;
+    std::optional<Inventory> known;
     try {
         if (command.kind == TwinCommand::Kind::PrintOutput) {
             console.output(withNewlines(command.text, console.newline));
             return command.status;
         }
         by = probeInterfaces(command.options, listNetworkInterfaces);
+        if (!command.options.knownFile.empty()) known.emplace(readKnownDevices(command.options.knownFile));
     } catch (const UsageError& error) {
         return usageError(error.what());
     } catch (const Failure& failure) {
@@ -94,7 +96,8 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         Winsock1.setGroupTtl(command.options.ttl);
         TwinProgram* program = nullptr;
         const auto tmrResetCaption = platform.timer([&] { program->periodOver(); });
-        TwinProgram twin(command.options, {Winsock1, *tmrResetCaption, platform.startupOption}, console, report);
+        TwinProgram twin(command.options, {Winsock1, *tmrResetCaption, platform.startupOption}, console, report,
+                         std::move(known));
         program = &twin;
         if (twin.start()) {
             console.runEventLoop();

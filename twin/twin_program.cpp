@@ -6,6 +6,7 @@
 #include "device_details.hpp"
 #include "form_wiring.hpp"
 #include "record_format.hpp"
+#include "untrusted_text.hpp"
 
 namespace zorvik {
 namespace {
@@ -20,7 +21,7 @@ constexpr milliseconds kNameBudget{1000};
 }  // namespace
 
 TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
-                         EventDispatch::Reporter report)
+                         EventDispatch::Reporter report, std::optional<Inventory> known)
     : options_(options),
       shown_(shownBy(options)),
       parts_(parts),
@@ -29,7 +30,19 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
       txtResults_(console.output,
                   [this](std::string_view line, std::string& out) {
                       if (lineDue_) {
-                          out.append(line).append(console_.newline);
+                          out.append(line);
+                          // After the window's line, which stays as it is.
+                          if (known_ && answerKnown_) {
+                              out.append(" (known");
+                              if (!answerKnown_->label.empty()) {
+                                  out.append(": ");
+                                  appendUntrusted(out, answerKnown_->label, TextForm::Visible);
+                              }
+                              out.append(")");
+                          } else if (known_) {
+                              out.append(" (new)");
+                          }
+                          out.append(console_.newline);
                       }
                   }),
       dispatch_(
@@ -44,7 +57,8 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
           },
           options.check ? kUnknownStatus : kFailureStatus),
       form_({cmdDiscover_, txtResults_, parts_.timer, parts_.endpoint, parts_.startupOption, dispatch_}),
-      watch_(options.missingRounds, std::chrono::system_clock::now) {
+      watch_(options.missingRounds, std::chrono::system_clock::now),
+      known_(std::move(known)) {
     wireEndpoint(parts_.endpoint, dispatch_, form_, [this] { txtResults_.flush(); },
                  [this](const ReceivedDatagram& answer) { answered(answer); });
 }
@@ -55,8 +69,13 @@ bool TwinProgram::start() {
         startRound();
         // Nothing has been listed yet: answers come through the event loop.
         if (options_.format == OutputFormat::Csv) {
-            if (shown_ == Shown::Records || shown_ == Shown::FirstRecords) console_.output(csvHeader(kAnswerColumns));
-            if (shown_ == Shown::Changes) console_.output(csvHeader(kEventColumns));
+            const auto header = [this](std::span<const std::string_view> columns, std::initializer_list<std::string_view> known) {
+                std::vector<std::string_view> names(columns.begin(), columns.end());
+                if (known_) names.insert(names.end(), known);
+                console_.output(csvHeader(names));
+            };
+            if (shown_ == Shown::Records || shown_ == Shown::FirstRecords) header(kAnswerColumns, {"status", "label"});
+            if (shown_ == Shown::Changes) header(kEventColumns, {"label"});
         }
         if (options_.watch && console_.onStopRequest) {
             console_.onStopRequest([this] { dispatch_.deliver([this] { dispatch_.end(kFoundStatus); }); });
@@ -102,11 +121,22 @@ void TwinProgram::sendProbe() {
 void TwinProgram::endRound() {
     phase_ = Phase::BetweenRounds;
     std::string out;
-    for (const auto& event : watch_.endRound()) {
-        const Field fields[] = {{"time", utcTimestamp(event.time)},
-                                {"event", event.kind == WatchEvent::Kind::Appeared ? "appeared" : "gone"},
-                                {"address", dottedAddress(event.address)}};
+    const auto list = [&](std::chrono::system_clock::time_point time, const char* kind, std::string address,
+                          const KnownDevice* device) {
+        std::vector<Field> fields = {{"time", utcTimestamp(time)}, {"event", kind}, {"address", std::move(address)}};
+        // Text shows a label only where there is one.
+        if (known_ && (options_.format != OutputFormat::Text || (device && !device->label.empty())))
+            fields.push_back({"label", device ? device->label : ""});
         appendRecord(out, options_.format, fields, console_.newline);
+    };
+    for (const auto& event : watch_.endRound()) {
+        list(event.time, event.kind == WatchEvent::Kind::Appeared ? "appeared" : "gone", dottedAddress(event.address),
+             known_ ? known_->find(event.address) : nullptr);
+    }
+    // A known device that never answered is gone from the start, and said so once.
+    if (known_ && !std::exchange(firstRoundEnded_, true)) {
+        const auto now = std::chrono::system_clock::now();
+        for (const KnownDevice* device : known_->missing()) list(now, "gone", device->listed(), device);
     }
     if (!out.empty()) console_.output(out);
     if (watch_.overflowed() && !capNoted_) {
@@ -131,20 +161,56 @@ void TwinProgram::finish() {
     if (shown_ == Shown::Check) {
         const auto devices = static_cast<std::int64_t>(tally_.devices().size());
         const auto drops = parts_.endpoint.drops();
-        const auto state = checkState(devices, options_.warning, options_.critical);
-        console_.output(checkLine(state, devices, drops.bySystem.value_or(0) + drops.atCaps, options_.warning,
-                                  options_.critical) + std::string(console_.newline));
+        auto state = checkState(devices, options_.warning, options_.critical);
+        const auto missing = known_ ? known_->missing() : std::vector<const KnownDevice*>();
+        if (!missing.empty()) state = CheckState::Critical;
+        std::string line = checkLine(state, devices, drops.bySystem.value_or(0) + drops.atCaps, options_.warning,
+                                     options_.critical);
+        if (known_) {
+            if (!missing.empty()) line.insert(line.find('|'), ", " + missingSummary(missing));
+            line += " missing=" + std::to_string(missing.size()) + ";;0;0;" + std::to_string(known_->size());
+        }
+        console_.output(line + std::string(console_.newline));
         dispatch_.end(static_cast<int>(state));
         return;
     }
-    if (const std::string out = summary(); !out.empty()) console_.output(out);
+    if (const std::string out = summary() + missingOutput(); !out.empty()) console_.output(out);
     if (tally_.overflowed()) note("more than " + std::to_string(kMaxDevices) + " devices answered; the rest are not counted");
     if (!anyAnswer_ && console_.errorIsTerminal) {
         note("no device answered within " + std::to_string(options_.waitMs) + " ms. If devices are known to be there, "
              "a firewall dropping the answers to this program's port is the usual cause: see " +
              std::string(console_.readMore) + ".");
     }
-    dispatch_.end(anyAnswer_ ? kFoundStatus : kNoneFoundStatus);
+    const bool missing = known_ && !known_->missing().empty();
+    dispatch_.end(!anyAnswer_ ? kNoneFoundStatus : missing ? kMissingStatus : kFoundStatus);
+}
+
+void TwinProgram::appendKnownFields(std::vector<Field>& fields, const KnownDevice* device, std::string_view status) const {
+    if (!known_) return;
+    fields.push_back({"status", std::string(status)});
+    fields.push_back({"label", device ? device->label : ""});
+}
+
+std::string TwinProgram::missingOutput() const {
+    std::string out;
+    if (!known_ || (shown_ != Shown::Lines && shown_ != Shown::FirstLines && shown_ != Shown::Records &&
+                    shown_ != Shown::FirstRecords)) {
+        return out;
+    }
+    for (const KnownDevice* device : known_->missing()) {
+        if (options_.format == OutputFormat::Text) {
+            out += "Missing: " + device->listed();
+            out += device->label.empty() ? " (known)" : " (known: " + visibleText(device->label) + ")";
+            out += console_.newline;
+            continue;
+        }
+        // JSON gives only what there is; a CSV row has every column.
+        std::vector<Field> fields = {{"address", device->listed()}};
+        if (options_.format == OutputFormat::Csv) fields.insert(fields.end(), {{"port", ""}, {"bytes", ""}, {"ms", ""}});
+        appendKnownFields(fields, device, "missing");
+        appendRecord(out, options_.format, fields, console_.newline);
+    }
+    return out;
 }
 
 std::string TwinProgram::summary() {
@@ -162,15 +228,25 @@ std::string TwinProgram::summary() {
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         rows.push_back({dottedAddress(addresses[i]), details[i].mac, details[i].maker, details[i].name,
                         std::to_string(tally_.devices()[i].answers)});
+        if (!known_) continue;
+        const KnownDevice* device = known_->find(addresses[i]);
+        rows.back().insert(rows.back().end(), {device ? "known" : "new", device ? device->label : ""});
+    }
+    std::vector<std::string_view> columns(kDetailColumns.begin(), kDetailColumns.end());
+    if (known_) {
+        columns.insert(columns.end(), {"status", "label"});
+        for (const KnownDevice* device : known_->missing()) {
+            rows.push_back({device->address ? device->listed() : "", device->mac ? device->listed() : "", "", "", "0",
+                            "missing", device->label});
+        }
     }
     if (options_.format == OutputFormat::Text) {
-        return rows.empty() ? out : alignedTable(kDetailColumns, rows, console_.newline);
+        return rows.empty() ? out : alignedTable(columns, rows, console_.newline);
     }
-    if (options_.format == OutputFormat::Csv) out = csvHeader(kDetailColumns);
+    if (options_.format == OutputFormat::Csv) out = csvHeader(columns);
     for (auto& row : rows) {
-        const Field fields[] = {{"address", std::move(row[0])}, {"mac", std::move(row[1])},
-                                {"maker", std::move(row[2])},   {"name", std::move(row[3])},
-                                {"answers", std::move(row[4]), true}};
+        std::vector<Field> fields;
+        for (std::size_t i = 0; i < row.size(); ++i) fields.push_back({columns[i], std::move(row[i]), i == 4});
         appendRecord(out, options_.format, fields, console_.newline);
     }
     return out;
@@ -185,6 +261,7 @@ void TwinProgram::note(const std::string& text) {
 
 void TwinProgram::answered(const ReceivedDatagram& answer) {
     anyAnswer_ = true;
+    if (known_ && phase_ != Phase::BetweenRounds) answerKnown_ = known_->answered(answer.address, answer.arrived);
     switch (shown_) {
     case Shown::Nothing:
         return;
@@ -214,10 +291,11 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
 
 void TwinProgram::listRecord(const ReceivedDatagram& answer) {
     const auto sinceProbe = std::chrono::duration_cast<milliseconds>(answer.arrived - roundStart_);
-    const Field fields[] = {{"address", dottedAddress(answer.address)},
-                            {"port", std::to_string(swapPortOrder(answer.port)), true},
-                            {"bytes", std::to_string(answer.payload.size()), true},
-                            {"ms", std::to_string(sinceProbe.count()), true}};
+    std::vector<Field> fields = {{"address", dottedAddress(answer.address)},
+                                 {"port", std::to_string(swapPortOrder(answer.port)), true},
+                                 {"bytes", std::to_string(answer.payload.size()), true},
+                                 {"ms", std::to_string(sinceProbe.count()), true}};
+    appendKnownFields(fields, answerKnown_, answerKnown_ ? "known" : "new");
     record_.clear();
     appendRecord(record_, options_.format, fields, console_.newline);
     txtResults_.append(record_);

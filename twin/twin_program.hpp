@@ -9,7 +9,9 @@
 #include "device_tally.hpp"
 #include "device_watch.hpp"
 #include "event_dispatch.hpp"
+#include "record_format.hpp"
 #include "form1.hpp"
+#include "known_devices.hpp"
 #include "timer_control.hpp"
 #include "twin_options.hpp"
 #include "udp_endpoint.hpp"
@@ -39,6 +41,9 @@ struct TwinConsole {
 // for when the wait ends, and then ends with status 0 if any device answered,
 // 1 if none, 2 on a failure. Watching, it does so every round and prints only
 // the devices that appeared or are gone, until it is stopped, with status 0.
+// With `known` devices, each answer is marked known (with its label) or new,
+// the known that did not answer are listed as missing, and the status is 3
+// when some are; watching, those missing after the first round are gone.
 class TwinProgram {
 public:
     struct Parts {
@@ -47,7 +52,7 @@ public:
         StartupSocketOption& startupOption;
     };
     TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
-                EventDispatch::Reporter report);
+                EventDispatch::Reporter report, std::optional<Inventory> known = std::nullopt);
 
     // Loads the form and sends the first probe; false if the program has ended already.
     bool start();
@@ -69,6 +74,9 @@ private:
     void listRecord(const ReceivedDatagram& answer);
     std::string summary();
     void note(const std::string& text);
+    // With --known: the fields that say which, and the missing devices' output.
+    void appendKnownFields(std::vector<Field>& fields, const KnownDevice* device, std::string_view status) const;
+    std::string missingOutput() const;
 
     TwinOptions options_;
     Shown shown_;
@@ -88,6 +96,9 @@ private:
     DeviceWatch watch_;
     std::string record_;
     bool capNoted_ = false;
+    std::optional<Inventory> known_;
+    const KnownDevice* answerKnown_ = nullptr;  // the known device of the answer being listed
+    bool firstRoundEnded_ = false;
 };
 
 }  // namespace zorvik
