@@ -409,28 +409,28 @@ TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals
 // An inventory: a printer by address, a camera by the MAC the table gives
 // 10.0.0.2, a NAS that never answers; 10.0.0.3 is new.
 TEST(TwinProgramTest, knownDevices_markedKnownOrNew_missingListedInEachMode_status0Or1Or3) {
-    const auto devices = parseKnownDevices("10.0.0.1 =printer\x1b\n00:22:72:00:00:02 cam\n10.0.0.9 nas|x\n", "f");
+    const auto devices = parseKnownDevices("10.0.0.1 =printer\x1b\n00:22:72:00:00:02 cam\n10.0.0.9 nas|x\a\n", "f");
     struct Case { std::vector<const char*> args; std::vector<const char*> from; const char* out; int status; };
     for (const auto& [args, from, expected, status] : std::initializer_list<Case>{
              {{}, {"10.0.0.1", "10.0.0.2", "10.0.0.3"},
               "Zorvy found at address: 10.0.0.1 (known: =printer\\x1b)\nZorvy found at address: 10.0.0.2 (known: cam)\n"
-              "Zorvy found at address: 10.0.0.3 (new)\nMissing: 10.0.0.9 (known: nas|x)\n", kMissingStatus},
+              "Zorvy found at address: 10.0.0.3 (new)\nMissing: 10.0.0.9 (known: nas|x\\x07)\n", kMissingStatus},
              {{"-u", "--format", "csv"}, {"10.0.0.3", "10.0.0.3"},
               "address,port,bytes,ms,status,label\r\n10.0.0.3,4567,2,M,new,\r\n10.0.0.1,,,,missing,\"'=printer\\x1b\"\r\n"
-              "00:22:72:00:00:02,,,,missing,cam\r\n10.0.0.9,,,,missing,nas|x\r\n", kMissingStatus},
+              "00:22:72:00:00:02,,,,missing,cam\r\n10.0.0.9,,,,missing,nas|x\\x07\r\n", kMissingStatus},
              {{"-j"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"},
               R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M,"status":"known","label":"=printer\u001b"})" "\n"
               R"({"address":"10.0.0.2","port":4567,"bytes":2,"ms":M,"status":"known","label":"cam"})" "\n"
-              R"({"address":"10.0.0.9","port":4567,"bytes":2,"ms":M,"status":"known","label":"nas|x"})" "\n", kFoundStatus},
+              R"({"address":"10.0.0.9","port":4567,"bytes":2,"ms":M,"status":"known","label":"nas|x\u0007"})" "\n", kFoundStatus},
              {{"-j"}, {}, R"({"address":"10.0.0.1","status":"missing","label":"=printer\u001b"})" "\n"
                           R"({"address":"00:22:72:00:00:02","status":"missing","label":"cam"})" "\n"
-                          R"({"address":"10.0.0.9","status":"missing","label":"nas|x"})" "\n", kNoneFoundStatus},
+                          R"({"address":"10.0.0.9","status":"missing","label":"nas|x\u0007"})" "\n", kNoneFoundStatus},
              {{"--details", "--format", "csv"}, {"10.0.0.2", "10.0.0.3"},
               "address,mac,maker,name,answers,status,label\r\n10.0.0.2,,,,1,known,cam\r\n10.0.0.3,,,,1,new,\r\n"
-              "10.0.0.1,,,,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,0,missing,nas|x\r\n", kMissingStatus},
+              "10.0.0.1,,,,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,0,missing,nas|x\\x07\r\n", kMissingStatus},
              {{"--count"}, {"10.0.0.1"}, "1\n", kMissingStatus}, {{"-q"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"}, "", kFoundStatus},
              {{"--check", "--warning", "5:"}, {"10.0.0.1"},
-              "ZORVIK CRITICAL - 1 device, 2 missing: cam (00:22:72:00:00:02), nas\\x7cx (10.0.0.9)|devices=1;5:;;0; "
+              "ZORVIK CRITICAL - 1 device, 2 missing: cam (00:22:72:00:00:02), nas\\x7cx\\x07 (10.0.0.9)|devices=1;5:;;0; "
               "dropped=0c missing=2;;0;0;3\n", 2},
              {{"--check", "--warning", "5:"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"},
               "ZORVIK WARNING - 3 devices|devices=3;5:;;0; dropped=0c missing=0;;0;0;3\n", 1}}) {
