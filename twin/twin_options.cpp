@@ -96,8 +96,7 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
             ->needs(check);
     }
     app.add_option("--known", options.knownFile,
-                   "The devices that should answer: an IPv4 or MAC address a line, each with an optional label; "
-                   "each answer marked known or new, the missing listed")
+                   "Mark answers known or new by FILE (an IPv4 or MAC address a line, then a label); list the missing")
         ->option_text("FILE")
         ->transform(notEmpty("a file's name"));
     app.get_formatter()->column_width(30);
