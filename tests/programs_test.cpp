@@ -210,6 +210,67 @@ TEST_F(ProgramTest, discoverCheck_okWarningCriticalByThresholds_unknownOnAFailur
                        "unshare|3|ZORVIK UNKNOWN - error 101: Network is unreachable\n");
 }
 
+// The Prometheus file as its collector reads it (python3-prometheus-client's
+// parser): after one wait, even quiet; and during a watch, read over and over
+// as every round replaces it, whole each time, and a reader that holds the
+// old one open keeps it unchanged. No temporary file is left.
+TEST_F(ProgramTest, discoverPrometheus_parsedByTheClientsParser_namesTypesValues_watchNeverSeenHalfWritten) {
+    const QString script = R"sh(d=$(mktemp -d); trap 'rm -r "$d"' EXIT; f=$d/z.prom
+./zorvik-discover -q -w 3000 --prometheus "$f"; echo "status $?"
+./zorvik-discover -q -w 100 --prometheus $'/no/\e[2J.prom'; echo "status $?"
+/usr/bin/python3 - "$f" <<'PY'  # Debian's, with python3-prometheus-client
+import sys, time
+from prometheus_client.parser import text_string_to_metric_families as parse
+for family in parse(open(sys.argv[1]).read()):
+    samples = sorted((s.name, ','.join(f'{k}={v}' for k, v in sorted(s.labels.items())), s.value) for s in family.samples)
+    if family.name == 'zorvik_last_round_timestamp_seconds':
+        samples = 'recent' if abs(samples[0][2] - time.time()) < 60 else samples
+    print(family.name, family.type, family.documentation != '', samples)
+PY
+rm "$f"
+./zorvik-discover --watch --every 1 -w 700 -q --prometheus "$f" & w=$!
+/usr/bin/python3 - "$f" <<'PY'
+import os, sys, time
+from prometheus_client.parser import text_string_to_metric_families as parse
+def families(text):
+    found = {f.name: f for f in parse(text)}
+    assert len(found) == 5 and all(f.samples for f in found.values()), text
+    return found['zorvik_last_round_timestamp_seconds'].samples[0].value
+rounds, reads, held, deadline = set(), 0, None, time.monotonic() + 60
+while len(rounds) < 5 and time.monotonic() < deadline:
+    try:
+        file = open(sys.argv[1], 'rb')
+    except FileNotFoundError:
+        continue
+    text = file.read()
+    rounds.add(families(text.decode()))
+    reads += 1
+    if held is None:
+        held = (file, text, len(rounds))
+    elif len(rounds) > held[2] + 1:  # two rounds later, what the held one reads again
+        assert os.pread(held[0].fileno(), len(held[1]) + 1, 0) == held[1]
+        held = (None, None, 1 << 30)
+    if file is not held[0]:
+        file.close()
+print('rounds', len(rounds), 'more reads than rounds', reads > len(rounds), 'held one unchanged', held[2] == 1 << 30)
+PY
+kill $w; wait $w; echo "watch status $? left $(ls "$d") mode $(stat -c %a "$f")")sh";
+    Process lan(testing::lan(), QStringList{"--devices", "3", "--answers", "2", "--", "bash"} + inBin(script));
+    ASSERT_EQ(lan.finish(90000), 0) << lan.err;
+    EXPECT_EQ(lan.out, "status 0\nstatus 2\n"
+                       "zorvik_devices gauge True [('zorvik_devices', '', 3.0)]\n"
+                       "zorvik_device_up gauge True [('zorvik_device_up', 'address=127.0.0.2,interface=,label=', 1.0), "
+                       "('zorvik_device_up', 'address=127.0.0.3,interface=,label=', 1.0), "
+                       "('zorvik_device_up', 'address=127.0.0.4,interface=,label=', 1.0)]\n"
+                       "zorvik_answers counter True [('zorvik_answers_total', '', 6.0)]\n"
+                       "zorvik_dropped counter True [('zorvik_dropped_total', 'by=program', 0.0), "
+                       "('zorvik_dropped_total', 'by=system', 0.0)]\n"
+                       "zorvik_last_round_timestamp_seconds gauge True recent\n"
+                       "rounds 5 more reads than rounds True held one unchanged True\n"
+                       "watch status 0 left z.prom mode 644\n");
+    EXPECT_EQ(lan.err, "zorvik-discover: error 2: cannot write '/no/\\x1b[2J.prom': No such file or directory\n");
+}
+
 // Names from a hosts file, makers from a maker file and an interface name, each
 // chosen by an attacker: in every format each line parses, no byte is a control
 // but a line end, no cell starts a formula, and invalid UTF-8 is U+FFFD.

@@ -64,6 +64,10 @@ public:
     int fstat(int fd, struct stat* s) override { return fails("fstat") ? -1 : real.fstat(fd, s); }
     int getifaddrs(ifaddrs** l) override { return fails("getifaddrs") ? -1 : real.getifaddrs(l); }
     void freeifaddrs(ifaddrs* l) override { real.freeifaddrs(l); }
+    int fchmod(int fd, mode_t mode) override { return fails("fchmod") ? -1 : real.fchmod(fd, mode); }
+    int fsync(int fd) override { return fails("fsync") ? -1 : real.fsync(fd); }
+    int rename(const char* f, const char* t) override { return fails("rename") ? -1 : real.rename(f, t); }
+    int unlink(const char* p) override { return fails("unlink") ? -1 : real.unlink(p); }
     int pipe2(int fds[2], int f) override { return fails("pipe2") ? -1 : real.pipe2(fds, f); }
     int sigaction(int s, const struct sigaction* a, struct sigaction* o) override {
         return fails("sigaction") ? -1 : real.sigaction(s, a, o);

@@ -5,7 +5,10 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "alert_range.hpp"
@@ -14,6 +17,7 @@
 #include "endpoint_fakes.hpp"
 #include "interface_choice.hpp"
 #include "known_devices.hpp"
+#include "prometheus_text.hpp"
 #include "record_format.hpp"
 #include "twin_options.hpp"
 #include "twin_program.hpp"
@@ -261,6 +265,31 @@ TEST(RecordFormatTest, utcTimestamp_anyInstant_isoSecondsInUtc) {
     EXPECT_EQ(utcTimestamp({}), "1970-01-01T00:00:00Z");
 }
 
+// ---- Prometheus ----
+
+// The textfile format: HELP and TYPE for each family, labels escaped after
+// untrusted text is made visible, seconds with milliseconds.
+TEST(PrometheusTextTest, prometheusText_devicesAndCounters_everyFamilyWithHelpAndType_labelsEscapedAndVisible) {
+    PrometheusSnapshot snapshot{{{"10.0.0.2", "eth0", "hall \\ \"A\"\nB", true}, {"10.0.0.10", "br\x1b[2J", "caf\xe9", false}},
+                                12, 3, 4, std::chrono::system_clock::time_point(std::chrono::milliseconds(1'765'000'000'042))};
+    const std::string text = prometheusText(snapshot);
+    std::string samples, families;
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        const auto line = text.substr(at, end - at);
+        if (line.starts_with("# TYPE ")) families += line + '\n';
+        else if (!line.starts_with("# HELP ")) samples += line + '\n';
+    }
+    EXPECT_EQ(families, "# TYPE zorvik_devices gauge\n# TYPE zorvik_device_up gauge\n# TYPE zorvik_answers_total counter\n"
+                        "# TYPE zorvik_dropped_total counter\n# TYPE zorvik_last_round_timestamp_seconds gauge\n");
+    EXPECT_EQ(samples, "zorvik_devices 1\n"
+                       R"(zorvik_device_up{address="10.0.0.2",interface="eth0",label="hall \\ \"A\"\\x0aB"} 1)" "\n"
+                       R"(zorvik_device_up{address="10.0.0.10",interface="br\\x1b[2J",label="caf)" "\uFFFD" R"("} 0)" "\n"
+                       "zorvik_answers_total 12\nzorvik_dropped_total{by=\"system\"} 3\nzorvik_dropped_total{by=\"program\"} 4\n"
+                       "zorvik_last_round_timestamp_seconds 1765000000.042\n");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 17);  // five HELP lines, nothing else
+    EXPECT_EQ(parse({"--prometheus", ""}).text.substr(0, 49), "zorvik-discover: --prometheus: the value is empty");
+}
+
 // ---- The watch ----
 
 TEST(DeviceWatchTest, thousandRoundsOnAClockSeam_goneAfterMissedRoundsAppearedOnReturn_spoofedFloodCappedMemoryFlat) {
@@ -460,6 +489,50 @@ TEST(TwinProgramTest, knownDevicesWatched_labelsInEvents_silentInTheFirstRoundGo
     const std::string out = std::regex_replace(twin.out, std::regex("\\d{4}-\\d\\d-\\d\\dT[\\d:]{8}Z"), "T");
     EXPECT_EQ(out, "time,event,address,label\r\nT,appeared,10.0.0.1,printer\r\nT,appeared,10.0.0.3,\r\n"
                    "T,gone,10.0.0.9,nas\r\nT,gone,10.0.0.1,printer\r\nT,gone,10.0.0.3,\r\n");
+}
+
+// The Prometheus file after each wait, also when quiet: a device that missed a
+// round is down, one gone is no longer listed; answers count from the start.
+TEST(TwinProgramTest, prometheusFile_eachRoundOfAQuietWatchOrAtTheEnd_devicesUpDownOrGoneAnswersSinceStart) {
+    const auto file = (std::filesystem::temp_directory_path() / ("twin_test." + std::to_string(::getpid()) + ".prom")).string();
+    const auto samples = [&] {
+        std::ostringstream text;
+        text << std::ifstream(file).rdbuf();
+        std::string lines;
+        std::istringstream in(text.str());
+        for (std::string line; std::getline(in, line);)
+            if (!line.starts_with('#') && !line.starts_with("zorvik_last") && !line.starts_with("zorvik_dropped"))
+                lines += line.substr(line.starts_with("zorvik_device_up") ? 26 : 7) + ';';
+        return lines;
+    };
+    Twin watch(parse({"--watch", "-q", "--prometheus", file.c_str()}).options);
+    ASSERT_TRUE(watch.program.start());
+    std::vector<std::string> rounds;
+    for (const auto& answering : std::vector<std::vector<const char*>>{{"10.0.0.2", "10.0.0.10", "10.0.0.2"}, {"10.0.0.10"}, {"10.0.0.10"}}) {
+        for (const char* from : answering) watch.answer(from);
+        watch.program.periodOver();  // the wait is over
+        rounds.push_back(samples());
+        watch.program.periodOver();  // the next round
+    }
+    EXPECT_EQ(rounds, (std::vector<std::string>{
+                          R"(devices 2;10.0.0.2",interface="",label=""} 1;10.0.0.10",interface="",label=""} 1;answers_total 3;)",
+                          R"(devices 1;10.0.0.2",interface="",label=""} 0;10.0.0.10",interface="",label=""} 1;answers_total 4;)",
+                          R"(devices 1;10.0.0.10",interface="",label=""} 1;answers_total 5;)"}));
+    EXPECT_EQ(watch.out, "");
+    // With an inventory, labels, and a known device that never answered down.
+    Twin once(parse({"--prometheus", file.c_str()}).options,
+              Inventory(parseKnownDevices("10.0.0.3 cam\n10.0.0.9 nas\n", "f"), [] { return std::vector<Neighbour>{}; }));
+    ASSERT_TRUE(once.program.start());
+    once.answer("10.0.0.3"), once.answer("10.0.0.3");
+    once.program.periodOver();
+    EXPECT_EQ(samples(), R"(devices 1;10.0.0.3",interface="",label="cam"} 1;10.0.0.9",interface="",label="nas"} 0;answers_total 2;)");
+    EXPECT_EQ(once.out, "Zorvy found at address: 10.0.0.3 (known: cam)\nZorvy found at address: 10.0.0.3 (known: cam)\n"
+                        "Missing: 10.0.0.9 (known: nas)\n");
+    std::filesystem::remove(file);
+    Twin failing(parse({"--prometheus", (file + ".d/z.prom").c_str()}).options);
+    ASSERT_TRUE(failing.program.start());
+    failing.program.periodOver();
+    EXPECT_EQ(failing.program.status(), kFailureStatus);
 }
 
 }  // namespace

@@ -28,6 +28,15 @@ void DeviceWatch::answered(std::uint32_t address) {
     }
 }
 
+std::vector<std::pair<std::uint32_t, bool>> DeviceWatch::presence() const {
+    std::vector<std::pair<std::uint32_t, bool>> found;
+    for (const auto& [address, state] : devices_) found.emplace_back(address, state.missed == 0);
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        return numericOrder(a.first) < numericOrder(b.first);
+    });
+    return found;
+}
+
 std::vector<WatchEvent> DeviceWatch::endRound() {
     const auto now = clock_();
     std::vector<WatchEvent> appeared, gone;

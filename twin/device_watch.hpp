@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "device_tally.hpp"
@@ -37,6 +38,8 @@ public:
     std::vector<WatchEvent> endRound();
 
     std::size_t present() const noexcept { return devices_.size(); }
+    // The devices present, in address order, each with whether it answered in the round that ended last.
+    std::vector<std::pair<std::uint32_t, bool>> presence() const;
     // Whether an answer was ignored for the cap.
     bool overflowed() const noexcept { return overflowed_; }
 

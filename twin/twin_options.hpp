@@ -31,6 +31,7 @@ struct TwinOptions {
     bool check = false;              // one line and status for a monitoring checker
     std::optional<AlertRange> warning, critical;  // on the number of devices
     std::string knownFile;                         // the devices that should answer (known_devices.hpp)
+    std::string prometheusFile;  // replaced when the wait ends, or every round, in the textfile format
 };
 
 // What the program shows of the answers: one of these, worked out once from the options.

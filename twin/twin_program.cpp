@@ -5,7 +5,9 @@
 #include "destination.hpp"
 #include "device_details.hpp"
 #include "form_wiring.hpp"
+#include "prometheus_text.hpp"
 #include "record_format.hpp"
+#include "replace_file.hpp"
 #include "untrusted_text.hpp"
 
 namespace zorvik {
@@ -17,6 +19,12 @@ constexpr std::array<std::string_view, 5> kDetailColumns = {"address", "mac", "m
 constexpr std::array<std::string_view, 3> kEventColumns = {"time", "event", "address"};
 // Names still looked up this long after the wait are left empty.
 constexpr milliseconds kNameBudget{1000};
+
+// The one place a device's interface and label reach the Prometheus file:
+// the interface empty until answers carry it.
+PrometheusSnapshot::Device prometheusDevice(std::uint32_t address, bool up, const KnownDevice* known) {
+    return {dottedAddress(address), "", known ? known->label : "", up};
+}
 
 }  // namespace
 
@@ -123,6 +131,7 @@ void TwinProgram::endRound() {
     std::string out;
     const auto list = [&](std::chrono::system_clock::time_point time, const char* kind, std::string address,
                           const KnownDevice* device) {
+        if (shown_ != Shown::Changes) return;  // with -q the watch is kept for the Prometheus file alone
         std::vector<Field> fields = {{"time", utcTimestamp(time)}, {"event", kind}, {"address", std::move(address)}};
         // Text shows a label only where there is one.
         if (known_ && (options_.format != OutputFormat::Text || (device && !device->label.empty())))
@@ -139,6 +148,7 @@ void TwinProgram::endRound() {
         for (const KnownDevice* device : known_->missing()) list(now, "gone", device->listed(), device);
     }
     if (!out.empty()) console_.output(out);
+    writePrometheus();
     if (watch_.overflowed() && !capNoted_) {
         capNoted_ = true;
         note("more than " + std::to_string(kMaxDevices) + " devices at once; the rest are not watched");
@@ -158,6 +168,7 @@ void TwinProgram::finish() {
     }
     form_.tmrResetCaption_Timer();
     txtResults_.flush();
+    writePrometheus();
     if (shown_ == Shown::Check) {
         const auto devices = static_cast<std::int64_t>(tally_.devices().size());
         const auto drops = parts_.endpoint.drops();
@@ -252,6 +263,36 @@ std::string TwinProgram::summary() {
     return out;
 }
 
+void TwinProgram::writePrometheus() {
+    if (options_.prometheusFile.empty()) {
+        return;
+    }
+    PrometheusSnapshot snapshot;
+    const auto knownAt = [this](std::uint32_t address) { return known_ ? known_->find(address) : nullptr; };
+    if (options_.watch) {
+        for (const auto& [address, up] : watch_.presence())
+            snapshot.devices.push_back(prometheusDevice(address, up, knownAt(address)));
+    } else {
+        for (const auto& device : tally_.devices())
+            snapshot.devices.push_back(prometheusDevice(device.address, true, knownAt(device.address)));
+    }
+    // Known devices that never answered are expected: 0. One known by its MAC alone has no address to name.
+    if (known_) {
+        for (const KnownDevice* device : known_->missing()) {
+            if (device->address) snapshot.devices.push_back(prometheusDevice(*device->address, false, device));
+        }
+    }
+    const auto drops = parts_.endpoint.drops();
+    snapshot.answers = answers_;
+    snapshot.droppedBySystem = drops.bySystem.value_or(0);
+    snapshot.droppedByProgram = drops.atCaps;
+    snapshot.time = std::chrono::system_clock::now();
+    if (auto failure = replaceFile(options_.prometheusFile, prometheusText(snapshot))) {
+        throw Failure(failure->number(),
+                      "cannot write '" + visibleText(options_.prometheusFile) + "': " + failure->description());
+    }
+}
+
 void TwinProgram::note(const std::string& text) {
     if (shown_ == Shown::Nothing) {
         return;
@@ -262,29 +303,29 @@ void TwinProgram::note(const std::string& text) {
 void TwinProgram::answered(const ReceivedDatagram& answer) {
     anyAnswer_ = true;
     if (known_ && phase_ != Phase::BetweenRounds) answerKnown_ = known_->answered(answer.address, answer.arrived);
+    ++answers_;
+    // Counted in every mode, for the Prometheus file too. Late answers to the
+    // last round are none of the next one's.
+    if (options_.watch && phase_ != Phase::BetweenRounds) watch_.answered(answer.address);
+    const std::uint64_t answers = options_.watch ? 0 : tally_.add(answer.address);
     switch (shown_) {
     case Shown::Nothing:
+    case Shown::Count:
+    case Shown::Details:
+    case Shown::Check:
+    case Shown::Changes:
         return;
     case Shown::Lines:
         lineDue_ = true;
         return;
     case Shown::FirstLines:
-        lineDue_ = tally_.add(answer.address) == 1;
+        lineDue_ = answers == 1;
         return;
     case Shown::Records:
         listRecord(answer);
         return;
     case Shown::FirstRecords:
-        if (tally_.add(answer.address) == 1) listRecord(answer);
-        return;
-    case Shown::Count:
-    case Shown::Details:
-    case Shown::Check:
-        tally_.add(answer.address);
-        return;
-    case Shown::Changes:
-        // Late answers to the last round are none of the next one's.
-        if (phase_ != Phase::BetweenRounds) watch_.answered(answer.address);
+        if (answers == 1) listRecord(answer);
         return;
     }
 }

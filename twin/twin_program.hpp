@@ -73,6 +73,8 @@ private:
     void answered(const ReceivedDatagram& answer);
     void listRecord(const ReceivedDatagram& answer);
     std::string summary();
+    // Replaces the --prometheus file, if asked for, with what the wait or round found.
+    void writePrometheus();
     void note(const std::string& text);
     // With --known: the fields that say which, and the missing devices' output.
     void appendKnownFields(std::vector<Field>& fields, const KnownDevice* device, std::string_view status) const;
@@ -99,6 +101,7 @@ private:
     std::optional<Inventory> known_;
     const KnownDevice* answerKnown_ = nullptr;  // the known device of the answer being listed
     bool firstRoundEnded_ = false;
+    std::uint64_t answers_ = 0;
 };
 
 }  // namespace zorvik

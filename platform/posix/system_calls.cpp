@@ -4,6 +4,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace zorvik {
 namespace {
 
@@ -42,6 +44,10 @@ public:
     int fstat(int fd, struct stat* status) override { return ::fstat(fd, status); }
     int getifaddrs(ifaddrs** list) override { return ::getifaddrs(list); }
     void freeifaddrs(ifaddrs* list) override { ::freeifaddrs(list); }
+    int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
+    int fsync(int fd) override { return ::fsync(fd); }
+    int rename(const char* from, const char* to) override { return std::rename(from, to); }
+    int unlink(const char* path) override { return ::unlink(path); }
     int pipe2(int fds[2], int flags) override { return ::pipe2(fds, flags); }
     int sigaction(int signal, const struct sigaction* action, struct sigaction* old) override {
         return ::sigaction(signal, action, old);

@@ -52,6 +52,11 @@ public:
     virtual int fstat(int fd, struct stat* status) = 0;
     virtual int getifaddrs(ifaddrs** list) = 0;
     virtual void freeifaddrs(ifaddrs* list) = 0;
+    // The replacement of a file.
+    virtual int fchmod(int fd, mode_t mode) = 0;
+    virtual int fsync(int fd) = 0;
+    virtual int rename(const char* from, const char* to) = 0;
+    virtual int unlink(const char* path) = 0;
     // The stop signals'. Their handler writes through the seam: the kernel's calls are safe there.
     virtual int pipe2(int fds[2], int flags) = 0;
     virtual int sigaction(int signal, const struct sigaction* action, struct sigaction* old) = 0;

@@ -27,6 +27,8 @@ public:
 
     int get() const noexcept { return fd_; }
     bool valid() const noexcept { return fd_ >= 0; }
+    // Gives the descriptor up unclosed, for a caller that must see its close's result.
+    int release() noexcept { return std::exchange(fd_, -1); }
 
     void reset() noexcept {
         if (fd_ >= 0) {
