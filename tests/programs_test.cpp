@@ -312,12 +312,15 @@ PY)sh";
 
 // An inventory on a bridge whose neighbour table gives 10.5.0.3 a MAC: a
 // printer by address, a camera by MAC, a NAS that is not there, and a new one.
+// The formats run at once, each waiting long enough for a loaded machine.
 TEST_F(ProgramTest, discoverKnown_knownNewAndMissingInTextJsonAndCsv_status3) {
     const QString script = R"sh(ip link add br0 type bridge && ip addr add 10.5.0.1/24 dev br0 && ip link set br0 up &&
 for i in 2 3 4; do ip addr add 10.5.0.$i/32 dev br0 || exit; done && ip neigh add 10.5.0.3 lladdr 00:00:03:00:00:01 dev br0 nud permanent &&
 exec 3< <(exec ./zorvik-device-sim --interface br0 --first-address 10.5.0.2 --hosts 3) && read -r l <&3 &&
-k=$(mktemp) && printf 'address,label\n10.5.0.2,printer\n00-00-03-00-00-01,"cam, hall"\n10.5.0.9 nas\n' >"$k" &&
-for f in text json csv; do ./zorvik-discover -i br0 -w 1500 --known "$k" --format $f >"$k.$f"; echo "$f $?"; done &&
+k=$(mktemp) && trap 'rm -f "$k" "$k".*' EXIT && printf 'address,label\n10.5.0.2,printer\n00-00-03-00-00-01,"cam, hall"\n10.5.0.9 nas\n' >"$k" &&
+p=() && for f in text json csv; do (./zorvik-discover -i br0 -w 3000 --known "$k" --format $f >"$k.$f"; echo "$f $?" >"$k.$f.s") & p+=($!); done &&
+wait "${p[@]}" &&
+cat "$k".{text,json,csv}.s &&
 python3 - "$k" <<'PY'
 import csv, json, sys
 out = {f: open(sys.argv[1] + '.' + f).read() for f in ('text', 'json', 'csv')}
