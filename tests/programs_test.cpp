@@ -320,6 +320,36 @@ makers: none (ieee-data is not installed)
 )out");
 }
 
+// An inventory on a bridge whose neighbour table gives 10.5.0.3 a MAC: a
+// printer by address, a camera by MAC, a NAS that is not there, and a new one.
+// The formats run at once, each waiting long enough for a loaded machine.
+TEST_F(ProgramTest, discoverKnown_knownNewAndMissingInTextJsonAndCsv_status3) {
+    const QString script = R"sh(ip link add br0 type bridge && ip addr add 10.5.0.1/24 dev br0 && ip link set br0 up &&
+for i in 2 3 4; do ip addr add 10.5.0.$i/32 dev br0 || exit; done && ip neigh add 10.5.0.3 lladdr 00:00:03:00:00:01 dev br0 nud permanent &&
+exec 3< <(exec ./zorvik-device-sim --interface br0 --first-address 10.5.0.2 --hosts 3) && read -r l <&3 &&
+k=$(mktemp) && trap 'rm -f "$k" "$k".*' EXIT && printf 'address,label\n10.5.0.2,printer\n00-00-03-00-00-01,"cam, hall"\n10.5.0.9 nas\n' >"$k" &&
+p=() && for f in text json csv; do (./zorvik-discover -i br0 -w 3000 --known "$k" --format $f >"$k.$f"; echo "$f $?" >"$k.$f.s") & p+=($!); done &&
+wait "${p[@]}" &&
+cat "$k".{text,json,csv}.s &&
+python3 - "$k" <<'PY'
+import csv, json, sys
+out = {f: open(sys.argv[1] + '.' + f).read() for f in ('text', 'json', 'csv')}
+print(sorted(out['text'].splitlines()))
+print(sorted((o['address'], o['status'], o['label'], 'port' in o) for o in map(json.loads, out['json'].splitlines())))
+rows = list(csv.reader(out['csv'].splitlines()))
+print(rows[0], sorted((r[0], r[1] != '', r[4], r[5]) for r in rows[1:]))
+PY)sh";
+    Process lan(testing::lan(), QStringList{"--devices", "0", "--", "bash"} + inBin(script));
+    ASSERT_EQ(lan.finish(), 0) << lan.err;
+    EXPECT_EQ(lan.out, "text 3\njson 3\ncsv 3\n"
+                       "['Missing: 10.5.0.9 (known: nas)', 'Zorvy found at address: 10.5.0.2 (known: printer)', "
+                       "'Zorvy found at address: 10.5.0.3 (known: cam, hall)', 'Zorvy found at address: 10.5.0.4 (new)']\n"
+                       "[('10.5.0.2', 'known', 'printer', True), ('10.5.0.3', 'known', 'cam, hall', True), "
+                       "('10.5.0.4', 'new', '', True), ('10.5.0.9', 'missing', 'nas', False)]\n"
+                       "['address', 'port', 'bytes', 'ms', 'status', 'label'] [('10.5.0.2', True, 'known', 'printer'), "
+                       "('10.5.0.3', True, 'known', 'cam, hall'), ('10.5.0.4', True, 'new', ''), ('10.5.0.9', False, 'missing', 'nas')]\n");
+}
+
 TEST_F(ProgramTest, watch_deviceStoppedThenBack_goneThenAppearedAgain_stopSignalsEndAfterWholeLinesWithStatus0) {
     auto stopping = startDevices({"--first-address", "127.0.0.5"});
     const auto staying = startDevices({"--first-address", "127.0.0.6"});

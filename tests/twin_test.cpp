@@ -15,6 +15,8 @@
 #include "destination.hpp"
 #include "device_watch.hpp"
 #include "endpoint_fakes.hpp"
+#include "interface_choice.hpp"
+#include "known_devices.hpp"
 #include "prometheus_text.hpp"
 #include "record_format.hpp"
 #include "twin_options.hpp"
@@ -123,6 +125,84 @@ TEST(TwinCheckTest, ranges_alertOutsideOrInsideBothEndsIncluded_elseRefused_stat
             << command.text;
         EXPECT_EQ(command.status, args[0] == std::string_view("--check") ? kUnknownStatus : kFailureStatus);
     }
+}
+
+// ---- Known devices ----
+
+// What a --known file gives: "address|label;" for each device, or the error.
+std::string parsed(std::string_view text) {
+    try {
+        std::string out;
+        for (const auto& device : parseKnownDevices(text, "hosts.txt")) out += device.listed() + '|' + device.label + ';';
+        return out;
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+}
+
+TEST(KnownDevicesTest, parseKnownDevices_textCsvMacsCommentsHeader_elseTheFileAndLineSayingWhy) {
+    EXPECT_EQ(parsed("\xef\xbb\xbf# fleet\r\naddress,label\r\n10.0.0.9\tprinter  2nd floor \r\n\n  # off\n"
+                     "00-22-72-AB-00-01,\"cam, hall\",extra\n10.0.0.10\n 02:00:00:00:00:0a , x \n10.0.0.11 ,=1+2"),
+              "10.0.0.9|printer  2nd floor;00:22:72:ab:00:01|cam, hall;10.0.0.10|;02:00:00:00:00:0a|x;10.0.0.11|=1+2;");
+    const std::string tooLong(kMaxLabelBytes + 1, 'x');
+    std::string tooMany;
+    for (std::size_t i = 0; i <= kMaxKnownDevices; ++i) tooMany += "10.0." + std::to_string(i >> 8) + '.' + std::to_string(i & 255) + '\n';
+    for (const auto& [text, error] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"10.0.0.1\n\n10.0.0.300 x", "hosts.txt:3: \"10.0.0.300\" is not an IPv4 or MAC address"},
+             {"address,label\nname,label", "hosts.txt:2: \"name\" is not"},  // a header only first
+             {"printer 10.0.0.1", "hosts.txt:1: \"printer\" is not"},  // no comma: no header
+             {"00:22:72-00:00:01", "\"00:22:72-00:00:01\" is not"}, {"00:22:72:00:00:0g", "is not"},
+             {"00:22:72:00:00:01:02", "is not"}, {"\x1b[2J" + std::string(60, 'y'), "\"\\x1b[2J" + std::string(36, 'y') + "...\" is not"},
+             {"10.0.0.1 a\n10.0.0.1 b", "hosts.txt:2: 10.0.0.1 is listed already, on line 1"},
+             {"00:22:72:00:00:01\n00-22-72-00-00-01", "hosts.txt:2: 00:22:72:00:00:01 is listed already"},
+             {"10.0.0.1 " + tooLong, "hosts.txt:1: the label is longer than 100 bytes"},
+             {tooMany, "hosts.txt:10001: more than 10000 devices"},
+             {"\xff\xfe" "1", "hosts.txt: it is UTF-16 text; save it as UTF-8"}}) {
+        EXPECT_NE(parsed(text).find(error), std::string::npos) << parsed(text);
+    }
+    EXPECT_EQ(parsed("10.0.0.1 " + tooLong.substr(1) + "\n#\n"), "10.0.0.1|" + tooLong.substr(1) + ';');
+    EXPECT_EQ(std::ranges::count(parsed(tooMany.substr(tooMany.find('\n') + 1)), ';'), 10'000);  // as many fit
+    try {
+        readKnownDevices("/nonexistent/hosts.txt");
+        ADD_FAILURE();
+    } catch (const UsageError& error) {
+        EXPECT_STREQ(error.what(), "/nonexistent/hosts.txt: error 2: No such file or directory");
+    }
+}
+
+// Matched by address, or by the MAC the neighbour table gives the address; the
+// table read again only for an answer that came after the last reading.
+TEST(KnownDevicesTest, inventory_byAddressOrNeighbourMac_tableReadAgainOnlyForLaterAnswers_missingInOrder) {
+    const auto devices = parseKnownDevices("10.0.0.1 printer\n00:22:72:00:00:02 cam\n10.0.0.9 nas\n"
+                                           "02:00:00:00:00:09\n00:00:5e:00:01:01 router\n", "f");
+    std::vector<Neighbour> table = {{*parseDottedAddress("10.0.0.2"), {0x00, 0x22, 0x72, 0x00, 0x00, 0x02}}};
+    int reads = 0;
+    Inventory known(devices, [&] { ++reads; return table; });
+    const auto at = std::chrono::steady_clock::now();
+    const auto label = [&](const char* address, std::chrono::steady_clock::time_point arrived) {
+        const KnownDevice* device = known.answered(*parseDottedAddress(address), arrived);
+        return device ? device->label : "new";
+    };
+    EXPECT_EQ(label("10.0.0.1", at), "printer");
+    EXPECT_EQ(label("10.0.0.2", at), "cam");
+    EXPECT_EQ(label("10.0.0.3", at), "new");  // arrived before the table was read: not read again
+    EXPECT_EQ(reads, 1);
+    // A device beyond the router: the table has only the router's own address.
+    table.push_back({*parseDottedAddress("10.0.0.254"), {0x00, 0x00, 0x5e, 0x00, 0x01, 0x01}});
+    EXPECT_EQ(label("10.1.0.7", std::chrono::steady_clock::now()), "new");
+    EXPECT_EQ(reads, 2);
+    EXPECT_EQ(label("10.1.0.7", std::chrono::steady_clock::now()), "new");  // remembered
+    EXPECT_EQ(reads, 2);
+    EXPECT_EQ(known.find(*parseDottedAddress("10.0.0.2"))->label, "cam");
+    EXPECT_EQ(known.find(*parseDottedAddress("10.1.0.7")), nullptr);
+    std::string missing;
+    for (const KnownDevice* device : known.missing()) missing += device->listed() + ';';
+    EXPECT_EQ(missing, "10.0.0.9;02:00:00:00:00:09;00:00:5e:00:01:01;");
+    EXPECT_EQ(missingSummary(known.missing()), "3 missing: nas (10.0.0.9), 02:00:00:00:00:09, router (00:00:5e:00:01:01)");
+    EXPECT_EQ(missingSummary(known.missing(), 1), "3 missing: nas (10.0.0.9) and 2 more");
+    const auto hostile = parseKnownDevices("10.0.0.1 a|b\x1b[2J", "f");
+    const KnownDevice* one[] = {&hostile[0]};
+    EXPECT_EQ(missingSummary(one), "1 missing: a\\x7cb\\x1b[2J (10.0.0.1)");  // no '|' before the performance data
 }
 
 // ---- Records ----
@@ -311,7 +391,8 @@ struct NoOption final : StartupSocketOption {
 };
 
 struct Twin {
-    explicit Twin(TwinOptions options) : program(options, {endpoint, timer, option}, console, [](const Failure&) {}) {}
+    explicit Twin(TwinOptions options, std::optional<Inventory> known = std::nullopt)
+        : program(options, {endpoint, timer, option}, console, [](const Failure&) {}, std::move(known)) {}
     // One answer, reported once the receive thread has taken it and woken the loop.
     void answer(const char* from, std::uint16_t port = protocol::kPort, const char* payload = "ZV") {
         socket->give({{*parseDottedAddress(from), swapPortOrder(port), payload}});
@@ -413,6 +494,62 @@ TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals
     }
 }
 
+// An inventory: a printer by address, a camera by the MAC the table gives
+// 10.0.0.2, a NAS that never answers; 10.0.0.3 is new.
+TEST(TwinProgramTest, knownDevices_markedKnownOrNew_missingListedInEachMode_status0Or1Or3) {
+    const auto devices = parseKnownDevices("10.0.0.1 =printer\x1b\n00:22:72:00:00:02 cam\n10.0.0.9 nas|x\a\n", "f");
+    struct Case { std::vector<const char*> args; std::vector<const char*> from; const char* out; int status; };
+    for (const auto& [args, from, expected, status] : std::initializer_list<Case>{
+             {{}, {"10.0.0.1", "10.0.0.2", "10.0.0.3"},
+              "Zorvy found at address: 10.0.0.1 (known: =printer\\x1b)\nZorvy found at address: 10.0.0.2 (known: cam)\n"
+              "Zorvy found at address: 10.0.0.3 (new)\nMissing: 10.0.0.9 (known: nas|x\\x07)\n", kMissingStatus},
+             {{"-u", "--format", "csv"}, {"10.0.0.3", "10.0.0.3"},
+              "address,port,bytes,ms,status,label\r\n10.0.0.3,4567,2,M,new,\r\n10.0.0.1,,,,missing,\"'=printer\\x1b\"\r\n"
+              "00:22:72:00:00:02,,,,missing,cam\r\n10.0.0.9,,,,missing,nas|x\\x07\r\n", kMissingStatus},
+             {{"-j"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"},
+              R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M,"status":"known","label":"=printer\u001b"})" "\n"
+              R"({"address":"10.0.0.2","port":4567,"bytes":2,"ms":M,"status":"known","label":"cam"})" "\n"
+              R"({"address":"10.0.0.9","port":4567,"bytes":2,"ms":M,"status":"known","label":"nas|x\u0007"})" "\n", kFoundStatus},
+             {{"-j"}, {}, R"({"address":"10.0.0.1","status":"missing","label":"=printer\u001b"})" "\n"
+                          R"({"address":"00:22:72:00:00:02","status":"missing","label":"cam"})" "\n"
+                          R"({"address":"10.0.0.9","status":"missing","label":"nas|x\u0007"})" "\n", kNoneFoundStatus},
+             {{"--details", "--format", "csv"}, {"10.0.0.2", "10.0.0.3"},
+              "address,mac,maker,name,answers,status,label\r\n10.0.0.2,,,,1,known,cam\r\n10.0.0.3,,,,1,new,\r\n"
+              "10.0.0.1,,,,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,0,missing,nas|x\\x07\r\n", kMissingStatus},
+             {{"--count"}, {"10.0.0.1"}, "1\n", kMissingStatus}, {{"-q"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"}, "", kFoundStatus},
+             {{"--check", "--warning", "5:"}, {"10.0.0.1"},
+              "ZORVIK CRITICAL - 1 device, 2 missing: cam (00:22:72:00:00:02), nas\\x7cx\\x07 (10.0.0.9)|devices=1;5:;;0; "
+              "dropped=0c missing=2;;0;0;3\n", 2},
+             {{"--check", "--warning", "5:"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"},
+              "ZORVIK WARNING - 3 devices|devices=3;5:;;0; dropped=0c missing=0;;0;0;3\n", 1}}) {
+        const TwinOptions options = parse(args).options;
+        // The details read the real table, where 10.0.0.2 has no MAC.
+        Twin twin(options, Inventory(devices, [] {
+            return std::vector<Neighbour>{{*parseDottedAddress("10.0.0.2"), {0x00, 0x22, 0x72, 0x00, 0x00, 0x02}}};
+        }));
+        ASSERT_TRUE(twin.program.start());
+        for (const char* address : from) twin.answer(address);
+        twin.program.periodOver();
+        const std::string out = std::regex_replace(std::regex_replace(twin.out, std::regex(R"(("ms":)\d+)"), "$1M"),
+                                                   std::regex(R"((,\d+,\d+,)\d+(,(known|new),))"), "$1M$2");
+        EXPECT_EQ(out, expected) << args.size();
+        EXPECT_EQ(twin.program.status(), status) << out;
+    }
+}
+
+// Watching: labels in the events, and a known device silent in the first
+// round gone at its end, once; the labelled one comes and goes as any other.
+TEST(TwinProgramTest, knownDevicesWatched_labelsInEvents_silentInTheFirstRoundGoneOnce) {
+    TwinOptions options = parse({"--watch", "--missing", "1", "--format", "csv"}).options;
+    Twin twin(options, Inventory(parseKnownDevices("10.0.0.1 printer\n10.0.0.9 nas\n", "f"), [] { return std::vector<Neighbour>{}; }));
+    ASSERT_TRUE(twin.program.start());
+    twin.answer("10.0.0.1"), twin.answer("10.0.0.3");
+    for (int period = 0; period < 2 * 3; ++period) twin.program.periodOver();  // three rounds ended, the last two silent
+    const std::string out = std::regex_replace(twin.out, std::regex("\\d{4}-\\d\\d-\\d\\dT[\\d:]{8}Z"), "T");
+    EXPECT_EQ(out, "time,event,address,label\r\nT,appeared,10.0.0.1,printer\r\nT,appeared,10.0.0.3,\r\n"
+                   "T,gone,10.0.0.9,nas\r\nT,gone,10.0.0.1,printer\r\nT,gone,10.0.0.3,\r\n");
+}
+
 // The Prometheus file after each wait, also when quiet: a device that missed a
 // round is down, one gone is no longer listed; answers count from the start.
 TEST(TwinProgramTest, prometheusFile_eachRoundOfAQuietWatchOrAtTheEnd_devicesUpDownOrGoneAnswersSinceStart) {
@@ -441,12 +578,15 @@ TEST(TwinProgramTest, prometheusFile_eachRoundOfAQuietWatchOrAtTheEnd_devicesUpD
                           R"(devices 1;10.0.0.2",interface="",label=""} 0;10.0.0.10",interface="",label=""} 1;answers_total 4;)",
                           R"(devices 1;10.0.0.10",interface="",label=""} 1;answers_total 5;)"}));
     EXPECT_EQ(watch.out, "");
-    Twin once(parse({"--prometheus", file.c_str()}).options);
+    // With an inventory, labels, and a known device that never answered down.
+    Twin once(parse({"--prometheus", file.c_str()}).options,
+              Inventory(parseKnownDevices("10.0.0.3 cam\n10.0.0.9 nas\n", "f"), [] { return std::vector<Neighbour>{}; }));
     ASSERT_TRUE(once.program.start());
     once.answer("10.0.0.3"), once.answer("10.0.0.3");
     once.program.periodOver();
-    EXPECT_EQ(samples(), R"(devices 1;10.0.0.3",interface="",label=""} 1;answers_total 2;)");
-    EXPECT_EQ(once.out, "Zorvy found at address: 10.0.0.3\nZorvy found at address: 10.0.0.3\n");
+    EXPECT_EQ(samples(), R"(devices 1;10.0.0.3",interface="",label="cam"} 1;10.0.0.9",interface="",label="nas"} 0;answers_total 2;)");
+    EXPECT_EQ(once.out, "Zorvy found at address: 10.0.0.3 (known: cam)\nZorvy found at address: 10.0.0.3 (known: cam)\n"
+                        "Missing: 10.0.0.9 (known: nas)\n");
     std::filesystem::remove(file);
     Twin failing(parse({"--prometheus", (file + ".d/z.prom").c_str()}).options);
     ASSERT_TRUE(failing.program.start());

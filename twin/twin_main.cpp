@@ -72,6 +72,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
     }
     std::vector<NetworkInterface> by;
     MakerRegistry givenMakers;
+    std::optional<Inventory> known;
     try {
         if (command.kind == TwinCommand::Kind::PrintOutput) {
             console.output(withNewlines(command.text, console.newline));
@@ -84,6 +85,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
             });
         }
         by = probeInterfaces(command.options, listNetworkInterfaces);
+        if (!command.options.knownFile.empty()) known.emplace(readKnownDevices(command.options.knownFile));
     } catch (const UsageError& error) {
         return usageError(error.what());
     } catch (const Failure& failure) {
@@ -107,7 +109,7 @@ int runTwin(int argc, const char* const* argv, const TwinConsole& console, const
         TwinProgram twin(command.options,
                          {Winsock1, *tmrResetCaption, platform.startupOption,
                           command.options.makerDir.empty() ? nullptr : &makers},
-                         console, report);
+                         console, report, std::move(known));
         program = &twin;
         if (twin.start()) {
             console.runEventLoop();

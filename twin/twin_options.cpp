@@ -106,6 +106,10 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
             ->transform(alertRange())
             ->needs(check);
     }
+    app.add_option("--known", options.knownFile,
+                   "Mark answers known or new by FILE (an IPv4 or MAC address a line, then a label); list the missing")
+        ->option_text("FILE")
+        ->transform(notEmpty("a file's name"));
     app.add_option("--prometheus", options.prometheusFile,
                    "Also write FILE for the node exporter's textfile collector when the wait ends, or each round; "
                    "even with -q")
@@ -113,7 +117,7 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         ->transform(notEmpty("a file's name"));
     app.get_formatter()->column_width(30);
     app.footer("Exit status: 0 if any device answered (or a watch was stopped), 1 if none, 2 on a failure\n"
-               "(with --check, 0 to 3 as above, a failure 3).");
+               "(with --check, 0 to 3 as above, a failure 3); with --known, 3 if some known device is missing.");
     try {
         app.parse(argc, argv);
         if (json && !format.empty() && format != "json") {

@@ -31,6 +31,7 @@ struct TwinOptions {
     std::int32_t missingRounds = 2;  // missed in a row before a device counts as gone
     bool check = false;              // one line and status for a monitoring checker
     std::optional<AlertRange> warning, critical;  // on the number of devices
+    std::string knownFile;                         // the devices that should answer (known_devices.hpp)
     std::string prometheusFile;  // replaced when the wait ends, or every round, in the textfile format
 };
 
@@ -65,6 +66,8 @@ struct TwinCommand {
 inline constexpr int kFoundStatus = 0;
 inline constexpr int kNoneFoundStatus = 1;
 inline constexpr int kFailureStatus = 2;
+// With --known: some answered, but not every known device.
+inline constexpr int kMissingStatus = 3;
 // A checker reads 2 as CRITICAL: with --check, the tool's own failure is UNKNOWN.
 inline constexpr int kUnknownStatus = static_cast<int>(CheckState::Unknown);
 

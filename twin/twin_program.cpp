@@ -24,13 +24,15 @@ constexpr std::array<std::string_view, 3> kEventColumns = {"time", "event", "add
 constexpr milliseconds kNameBudget{1000};
 
 // The one place a device's interface and label reach the Prometheus file:
-// empty until answers carry their interface and an inventory gives labels.
-PrometheusSnapshot::Device prometheusDevice(std::uint32_t address, bool up) { return {dottedAddress(address), "", "", up}; }
+// the interface empty until answers carry it.
+PrometheusSnapshot::Device prometheusDevice(std::uint32_t address, bool up, const KnownDevice* known) {
+    return {dottedAddress(address), "", known ? known->label : "", up};
+}
 
 }  // namespace
 
 TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
-                         EventDispatch::Reporter report)
+                         EventDispatch::Reporter report, std::optional<Inventory> known)
     : options_(options),
       shown_(shownBy(options)),
       parts_(parts),
@@ -39,7 +41,19 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
       txtResults_(console.output,
                   [this](std::string_view line, std::string& out) {
                       if (lineDue_) {
-                          out.append(line).append(console_.newline);
+                          out.append(line);
+                          // After the window's line, which stays as it is.
+                          if (known_ && answerKnown_) {
+                              out.append(" (known");
+                              if (!answerKnown_->label.empty()) {
+                                  out.append(": ");
+                                  appendUntrusted(out, answerKnown_->label, TextForm::Visible);
+                              }
+                              out.append(")");
+                          } else if (known_) {
+                              out.append(" (new)");
+                          }
+                          out.append(console_.newline);
                       }
                   }),
       dispatch_(
@@ -54,7 +68,8 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
           },
           options.check ? kUnknownStatus : kFailureStatus),
       form_({cmdDiscover_, txtResults_, parts_.timer, parts_.endpoint, parts_.startupOption, dispatch_}),
-      watch_(options.missingRounds, std::chrono::system_clock::now) {
+      watch_(options.missingRounds, std::chrono::system_clock::now),
+      known_(std::move(known)) {
     wireEndpoint(parts_.endpoint, dispatch_, form_, [this] { txtResults_.flush(); },
                  [this](const ReceivedDatagram& answer) { answered(answer); });
 }
@@ -65,8 +80,13 @@ bool TwinProgram::start() {
         startRound();
         // Nothing has been listed yet: answers come through the event loop.
         if (options_.format == OutputFormat::Csv) {
-            if (shown_ == Shown::Records || shown_ == Shown::FirstRecords) console_.output(csvHeader(kAnswerColumns));
-            if (shown_ == Shown::Changes) console_.output(csvHeader(kEventColumns));
+            const auto header = [this](std::span<const std::string_view> columns, std::initializer_list<std::string_view> known) {
+                std::vector<std::string_view> names(columns.begin(), columns.end());
+                if (known_) names.insert(names.end(), known);
+                console_.output(csvHeader(names));
+            };
+            if (shown_ == Shown::Records || shown_ == Shown::FirstRecords) header(kAnswerColumns, {"status", "label"});
+            if (shown_ == Shown::Changes) header(kEventColumns, {"label"});
         }
         if (options_.watch && console_.onStopRequest) {
             console_.onStopRequest([this] { dispatch_.deliver([this] { dispatch_.end(kFoundStatus); }); });
@@ -123,15 +143,29 @@ void TwinProgram::endRound() {
     }
     phase_ = Phase::BetweenRounds;
     std::string out;
-    for (const auto& event : watch_.endRound()) {
-        if (shown_ != Shown::Changes) break;  // with -q the watch is kept for the Prometheus file alone
-        const bool lost = event.kind == WatchEvent::Kind::RoundLost;
-        const Field fields[] = {{"time", utcTimestamp(event.time)},
-                                {"event", lost ? "round lost" : event.kind == WatchEvent::Kind::Gone ? "gone" : "appeared"},
-                                {"address", lost ? "" : dottedAddress(event.address)}};
+    const auto list = [&](std::chrono::system_clock::time_point time, std::string_view kind, std::string address,
+                          const KnownDevice* device) {
+        if (shown_ != Shown::Changes) return;  // with -q the watch is kept for the Prometheus file alone
+        std::vector<Field> fields = {{"time", utcTimestamp(time)}, {"event", std::string(kind)}, {"address", std::move(address)}};
         // In text, a round lost names no address rather than an empty one.
-        const std::size_t shown = lost && options_.format == OutputFormat::Text ? 2 : 3;
-        appendRecord(out, options_.format, std::span(fields, shown), console_.newline);
+        if (kind == "round lost" && options_.format == OutputFormat::Text) fields.pop_back();
+        // Text shows a label only where there is one.
+        if (known_ && (options_.format != OutputFormat::Text || (device && !device->label.empty())))
+            fields.push_back({"label", device ? device->label : ""});
+        appendRecord(out, options_.format, fields, console_.newline);
+    };
+    for (const auto& event : watch_.endRound()) {
+        if (event.kind == WatchEvent::Kind::RoundLost) {
+            list(event.time, "round lost", "", nullptr);
+            continue;
+        }
+        list(event.time, event.kind == WatchEvent::Kind::Appeared ? "appeared" : "gone", dottedAddress(event.address),
+             known_ ? known_->find(event.address) : nullptr);
+    }
+    // A known device that never answered is gone from the start, and said so once.
+    if (known_ && !std::exchange(firstRoundEnded_, true)) {
+        const auto now = std::chrono::system_clock::now();
+        for (const KnownDevice* device : known_->missing()) list(now, "gone", device->listed(), device);
     }
     if (!out.empty()) console_.output(out);
     writePrometheus();
@@ -158,20 +192,56 @@ void TwinProgram::finish() {
     if (shown_ == Shown::Check) {
         const auto devices = static_cast<std::int64_t>(tally_.devices().size());
         const auto drops = parts_.endpoint.drops();
-        const auto state = checkState(devices, options_.warning, options_.critical);
-        console_.output(checkLine(state, devices, drops.bySystem.value_or(0) + drops.atCaps, options_.warning,
-                                  options_.critical) + std::string(console_.newline));
+        auto state = checkState(devices, options_.warning, options_.critical);
+        const auto missing = known_ ? known_->missing() : std::vector<const KnownDevice*>();
+        if (!missing.empty()) state = CheckState::Critical;
+        std::string line = checkLine(state, devices, drops.bySystem.value_or(0) + drops.atCaps, options_.warning,
+                                     options_.critical);
+        if (known_) {
+            if (!missing.empty()) line.insert(line.find('|'), ", " + missingSummary(missing));
+            line += " missing=" + std::to_string(missing.size()) + ";;0;0;" + std::to_string(known_->size());
+        }
+        console_.output(line + std::string(console_.newline));
         dispatch_.end(static_cast<int>(state));
         return;
     }
-    if (const std::string out = summary(); !out.empty()) console_.output(out);
+    if (const std::string out = summary() + missingOutput(); !out.empty()) console_.output(out);
     if (tally_.overflowed()) note("more than " + std::to_string(kMaxDevices) + " devices answered; the rest are not counted");
     if (!anyAnswer_ && console_.errorIsTerminal) {
         note("no device answered within " + std::to_string(options_.waitMs) + " ms. If devices are known to be there, "
              "a firewall dropping the answers to this program's port is the usual cause: see " +
              std::string(console_.readMore) + ".");
     }
-    dispatch_.end(anyAnswer_ ? kFoundStatus : kNoneFoundStatus);
+    const bool missing = known_ && !known_->missing().empty();
+    dispatch_.end(!anyAnswer_ ? kNoneFoundStatus : missing ? kMissingStatus : kFoundStatus);
+}
+
+void TwinProgram::appendKnownFields(std::vector<Field>& fields, const KnownDevice* device, std::string_view status) const {
+    if (!known_) return;
+    fields.push_back({"status", std::string(status)});
+    fields.push_back({"label", device ? device->label : ""});
+}
+
+std::string TwinProgram::missingOutput() const {
+    std::string out;
+    if (!known_ || (shown_ != Shown::Lines && shown_ != Shown::FirstLines && shown_ != Shown::Records &&
+                    shown_ != Shown::FirstRecords)) {
+        return out;
+    }
+    for (const KnownDevice* device : known_->missing()) {
+        if (options_.format == OutputFormat::Text) {
+            out += "Missing: " + device->listed();
+            out += device->label.empty() ? " (known)" : " (known: " + visibleText(device->label) + ")";
+            out += console_.newline;
+            continue;
+        }
+        // JSON gives only what there is; a CSV row has every column.
+        std::vector<Field> fields = {{"address", device->listed()}};
+        if (options_.format == OutputFormat::Csv) fields.insert(fields.end(), {{"port", ""}, {"bytes", ""}, {"ms", ""}});
+        appendKnownFields(fields, device, "missing");
+        appendRecord(out, options_.format, fields, console_.newline);
+    }
+    return out;
 }
 
 std::string TwinProgram::summary() {
@@ -196,26 +266,37 @@ std::string TwinProgram::summary() {
     const auto details =
         lookUpDetails(addresses, kNameBudget, [this](const std::string& text) { note(text); }, parts_.makers);
     const bool text = options_.format == OutputFormat::Text;
-    const std::size_t columns = options_.probes > 1 ? 6 : 5;
+    const bool byProbe = options_.probes > 1;
     std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         rows.push_back({dottedAddress(addresses[i]), details[i].mac, details[i].maker, details[i].name,
                         std::to_string(devices[i].answers)});
         // "2/3" for a reader; a bare count, of --probes, for a program.
         const auto answered = std::to_string(std::popcount(devices[i].probes));
-        if (columns == 6) rows.back().push_back(text ? answered + '/' + std::to_string(options_.probes) : answered);
+        if (byProbe) rows.back().push_back(text ? answered + '/' + std::to_string(options_.probes) : answered);
+        if (!known_) continue;
+        const KnownDevice* device = known_->find(addresses[i]);
+        rows.back().insert(rows.back().end(), {device ? "known" : "new", device ? device->label : ""});
     }
-    const std::span names(kDetailColumns.data(), columns);
+    std::vector<std::string_view> columns(kDetailColumns.begin(), kDetailColumns.begin() + (byProbe ? 6 : 5));
+    if (known_) {
+        columns.insert(columns.end(), {"status", "label"});
+        for (const KnownDevice* device : known_->missing()) {
+            rows.push_back({device->address ? device->listed() : "", device->mac ? device->listed() : "", "", "", "0"});
+            if (byProbe) rows.back().push_back(text ? "0/" + std::to_string(options_.probes) : "0");
+            rows.back().insert(rows.back().end(), {"missing", device->label});
+        }
+    }
     if (text) {
-        return rows.empty() ? out : alignedTable(names, rows, console_.newline);
+        return rows.empty() ? out : alignedTable(columns, rows, console_.newline);
     }
-    if (options_.format == OutputFormat::Csv) out = csvHeader(names);
+    if (options_.format == OutputFormat::Csv) out = csvHeader(columns);
     for (auto& row : rows) {
-        const Field fields[] = {{"address", std::move(row[0])}, {"mac", std::move(row[1])},
-                                {"maker", std::move(row[2])},   {"name", std::move(row[3])},
-                                {"answers", std::move(row[4]), true},
-                                {"probes", columns == 6 ? std::move(row[5]) : "", true}};
-        appendRecord(out, options_.format, std::span(fields, columns), console_.newline);
+        std::vector<Field> fields;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            fields.push_back({columns[i], std::move(row[i]), i == 4 || (byProbe && i == 5)});
+        }
+        appendRecord(out, options_.format, fields, console_.newline);
     }
     return out;
 }
@@ -225,10 +306,19 @@ void TwinProgram::writePrometheus() {
         return;
     }
     PrometheusSnapshot snapshot;
+    const auto knownAt = [this](std::uint32_t address) { return known_ ? known_->find(address) : nullptr; };
     if (options_.watch) {
-        for (const auto& [address, up] : watch_.presence()) snapshot.devices.push_back(prometheusDevice(address, up));
+        for (const auto& [address, up] : watch_.presence())
+            snapshot.devices.push_back(prometheusDevice(address, up, knownAt(address)));
     } else {
-        for (const auto& device : tally_.devices()) snapshot.devices.push_back(prometheusDevice(device.address, true));
+        for (const auto& device : tally_.devices())
+            snapshot.devices.push_back(prometheusDevice(device.address, true, knownAt(device.address)));
+    }
+    // Known devices that never answered are expected: 0. One known by its MAC alone has no address to name.
+    if (known_) {
+        for (const KnownDevice* device : known_->missing()) {
+            if (device->address) snapshot.devices.push_back(prometheusDevice(*device->address, false, device));
+        }
     }
     const auto drops = parts_.endpoint.drops();
     snapshot.answers = answers_;
@@ -250,6 +340,7 @@ void TwinProgram::note(const std::string& text) {
 
 void TwinProgram::answered(const ReceivedDatagram& answer) {
     anyAnswer_ = true;
+    if (known_ && phase_ != Phase::BetweenRounds) answerKnown_ = known_->answered(answer.address, answer.arrived);
     ++answers_;
     // Counted in every mode, for the Prometheus file too. Late answers to the
     // last round are none of the next one's.
@@ -284,10 +375,11 @@ int TwinProgram::probeBefore(std::chrono::steady_clock::time_point arrived) cons
 
 void TwinProgram::listRecord(const ReceivedDatagram& answer) {
     const auto sinceProbe = std::chrono::duration_cast<milliseconds>(answer.arrived - roundStart_);
-    const Field fields[] = {{"address", dottedAddress(answer.address)},
-                            {"port", std::to_string(swapPortOrder(answer.port)), true},
-                            {"bytes", std::to_string(answer.payload.size()), true},
-                            {"ms", std::to_string(sinceProbe.count()), true}};
+    std::vector<Field> fields = {{"address", dottedAddress(answer.address)},
+                                 {"port", std::to_string(swapPortOrder(answer.port)), true},
+                                 {"bytes", std::to_string(answer.payload.size()), true},
+                                 {"ms", std::to_string(sinceProbe.count()), true}};
+    appendKnownFields(fields, answerKnown_, answerKnown_ ? "known" : "new");
     record_.clear();
     appendRecord(record_, options_.format, fields, console_.newline);
     txtResults_.append(record_);

@@ -10,7 +10,9 @@
 #include "device_tally.hpp"
 #include "device_watch.hpp"
 #include "event_dispatch.hpp"
+#include "record_format.hpp"
 #include "form1.hpp"
+#include "known_devices.hpp"
 #include "maker_table.hpp"
 #include "timer_control.hpp"
 #include "twin_options.hpp"
@@ -41,6 +43,9 @@ struct TwinConsole {
 // for when the wait ends, and then ends with status 0 if any device answered,
 // 1 if none, 2 on a failure. Watching, it does so every round and prints only
 // the devices that appeared or are gone, until it is stopped, with status 0.
+// With `known` devices, each answer is marked known (with its label) or new,
+// the known that did not answer are listed as missing, and the status is 3
+// when some are; watching, those missing after the first round are gone.
 class TwinProgram {
 public:
     struct Parts {
@@ -50,7 +55,7 @@ public:
         const MakerTable* makers = nullptr;  // --maker-dir's, else the installed ones
     };
     TwinProgram(const TwinOptions& options, Parts parts, const TwinConsole& console,
-                EventDispatch::Reporter report);
+                EventDispatch::Reporter report, std::optional<Inventory> known = std::nullopt);
 
     // Loads the form and sends the first probe; false if the program has ended already.
     bool start();
@@ -76,6 +81,9 @@ private:
     // Replaces the --prometheus file, if asked for, with what the wait or round found.
     void writePrometheus();
     void note(const std::string& text);
+    // With --known: the fields that say which, and the missing devices' output.
+    void appendKnownFields(std::vector<Field>& fields, const KnownDevice* device, std::string_view status) const;
+    std::string missingOutput() const;
 
     TwinOptions options_;
     Shown shown_;
@@ -97,6 +105,9 @@ private:
     DeviceWatch watch_;
     std::string record_;
     bool capNoted_ = false;
+    std::optional<Inventory> known_;
+    const KnownDevice* answerKnown_ = nullptr;  // the known device of the answer being listed
+    bool firstRoundEnded_ = false;
     std::uint64_t answers_ = 0;
 };
 
