@@ -516,6 +516,9 @@ TEST(TwinProgramTest, knownDevices_markedKnownOrNew_missingListedInEachMode_stat
              {{"--details", "--format", "csv"}, {"10.0.0.2", "10.0.0.3"},
               "address,mac,maker,name,answers,status,label\r\n10.0.0.2,,,,1,known,cam\r\n10.0.0.3,,,,1,new,\r\n"
               "10.0.0.1,,,,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,0,missing,nas|x\\x07\r\n", kMissingStatus},
+             {{"--details", "--probes", "2", "--format", "csv"}, {"10.0.0.2"},
+              "address,mac,maker,name,answers,probes,status,label\r\n10.0.0.2,,,,1,1,known,cam\r\n"
+              "10.0.0.1,,,,0,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,0,0,missing,nas|x\\x07\r\n", kMissingStatus},
              {{"--count"}, {"10.0.0.1"}, "1\n", kMissingStatus}, {{"-q"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"}, "", kFoundStatus},
              {{"--check", "--warning", "5:"}, {"10.0.0.1"},
               "ZORVIK CRITICAL - 1 device, 2 missing: cam (00:22:72:00:00:02), nas\\x7cx\\x07 (10.0.0.9)|devices=1;5:;;0; "
@@ -529,7 +532,7 @@ TEST(TwinProgramTest, knownDevices_markedKnownOrNew_missingListedInEachMode_stat
         }));
         ASSERT_TRUE(twin.program.start());
         for (const char* address : from) twin.answer(address);
-        twin.program.periodOver();
+        for (int period = 0; period < options.probes; ++period) twin.program.periodOver();  // the rest of the probes, the wait
         const std::string out = std::regex_replace(std::regex_replace(twin.out, std::regex(R"(("ms":)\d+)"), "$1M"),
                                                    std::regex(R"((,\d+,\d+,)\d+(,(known|new),))"), "$1M$2");
         EXPECT_EQ(out, expected) << args.size();
