@@ -2,7 +2,7 @@
 
 namespace zorvik {
 
-std::uint64_t DeviceTally::add(std::uint32_t address) {
+std::uint64_t DeviceTally::add(std::uint32_t address, std::uint32_t interfaceIndex) {
     if (const auto found = index_.find(address); found != index_.end()) {
         return ++devices_[found->second].answers;
     }
@@ -11,7 +11,7 @@ std::uint64_t DeviceTally::add(std::uint32_t address) {
         return 0;
     }
     index_.emplace(address, devices_.size());
-    devices_.push_back({address, 1});
+    devices_.push_back({address, 1, interfaceIndex});
     return 1;
 }
 

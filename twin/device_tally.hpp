@@ -17,11 +17,12 @@ public:
     struct Device {
         std::uint32_t address = 0;  // IPv4, network byte order
         std::uint64_t answers = 0;
+        std::uint32_t interfaceIndex = 0;  // the first answer's (0: not known)
     };
 
-    // Counts an answer from `address`: its device's answers so far, 1 for a
-    // new one, or 0 for a new one past the cap.
-    std::uint64_t add(std::uint32_t address);
+    // Counts an answer from `address` that came in by `interfaceIndex`: its
+    // device's answers so far, 1 for a new one, or 0 for a new one past the cap.
+    std::uint64_t add(std::uint32_t address, std::uint32_t interfaceIndex = 0);
 
     const std::vector<Device>& devices() const noexcept { return devices_; }
     // Whether a device went uncounted for the cap.

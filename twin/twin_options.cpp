@@ -48,8 +48,10 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         ->option_text("N")
         ->transform(wholeNumber(1, 255, "hops"));
     auto* interface =
-        app.add_option("-i,--interface", options.interface, "Send the probe by this interface (name or IPv4 address)")
+        app.add_option("-i,--interface", options.interfaces,
+                       "Send the probe by this interface (name or IPv4 address); again for more")
             ->option_text("NAME|ADDRESS")
+            ->allow_extra_args(false)
             ->transform(notEmpty("an interface's name or IPv4 address"));
     app.add_flag("-a,--all-interfaces", options.allInterfaces,
                  "One probe by every interface that is up, multicast-capable and has IPv4; not with -i")

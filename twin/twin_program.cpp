@@ -11,8 +11,8 @@ namespace zorvik {
 namespace {
 
 using std::chrono::milliseconds;
-constexpr std::array<std::string_view, 4> kAnswerColumns = {"address", "port", "bytes", "ms"};
-constexpr std::array<std::string_view, 5> kDetailColumns = {"address", "mac", "maker", "name", "answers"};
+constexpr std::array<std::string_view, 5> kAnswerColumns = {"address", "interface", "port", "bytes", "ms"};
+constexpr std::array<std::string_view, 6> kDetailColumns = {"address", "interface", "mac", "maker", "name", "answers"};
 constexpr std::array<std::string_view, 3> kEventColumns = {"time", "event", "address"};
 // Names still looked up this long after the wait are left empty.
 constexpr milliseconds kNameBudget{1000};
@@ -44,6 +44,7 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
           },
           options.check ? kUnknownStatus : kFailureStatus),
       form_({cmdDiscover_, txtResults_, parts_.timer, parts_.endpoint, parts_.startupOption, dispatch_}),
+      interfaces_(console.interfaceName),
       watch_(options.missingRounds, std::chrono::system_clock::now) {
     wireEndpoint(parts_.endpoint, dispatch_, form_, [this] { txtResults_.flush(); },
                  [this](const ReceivedDatagram& answer) { answered(answer); });
@@ -160,17 +161,18 @@ std::string TwinProgram::summary() {
     const auto details = lookUpDetails(addresses, kNameBudget, [this](const std::string& text) { note(text); });
     std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
-        rows.push_back({dottedAddress(addresses[i]), details[i].mac, details[i].maker, details[i].name,
-                        std::to_string(tally_.devices()[i].answers)});
+        const auto& device = tally_.devices()[i];
+        rows.push_back({dottedAddress(addresses[i]), interfaces_.of(device.interfaceIndex), details[i].mac,
+                        details[i].maker, details[i].name, std::to_string(device.answers)});
     }
     if (options_.format == OutputFormat::Text) {
         return rows.empty() ? out : alignedTable(kDetailColumns, rows, console_.newline);
     }
     if (options_.format == OutputFormat::Csv) out = csvHeader(kDetailColumns);
     for (auto& row : rows) {
-        const Field fields[] = {{"address", std::move(row[0])}, {"mac", std::move(row[1])},
-                                {"maker", std::move(row[2])},   {"name", std::move(row[3])},
-                                {"answers", std::move(row[4]), true}};
+        const Field fields[] = {{"address", std::move(row[0])}, {"interface", std::move(row[1])},
+                                {"mac", std::move(row[2])},     {"maker", std::move(row[3])},
+                                {"name", std::move(row[4])},    {"answers", std::move(row[5]), true}};
         appendRecord(out, options_.format, fields, console_.newline);
     }
     return out;
@@ -192,18 +194,18 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
         lineDue_ = true;
         return;
     case Shown::FirstLines:
-        lineDue_ = tally_.add(answer.address) == 1;
+        lineDue_ = tally_.add(answer.address, answer.interfaceIndex) == 1;
         return;
     case Shown::Records:
         listRecord(answer);
         return;
     case Shown::FirstRecords:
-        if (tally_.add(answer.address) == 1) listRecord(answer);
+        if (tally_.add(answer.address, answer.interfaceIndex) == 1) listRecord(answer);
         return;
     case Shown::Count:
     case Shown::Details:
     case Shown::Check:
-        tally_.add(answer.address);
+        tally_.add(answer.address, answer.interfaceIndex);
         return;
     case Shown::Changes:
         // Late answers to the last round are none of the next one's.
@@ -215,6 +217,7 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
 void TwinProgram::listRecord(const ReceivedDatagram& answer) {
     const auto sinceProbe = std::chrono::duration_cast<milliseconds>(answer.arrived - roundStart_);
     const Field fields[] = {{"address", dottedAddress(answer.address)},
+                            {"interface", interfaces_.of(answer.interfaceIndex)},
                             {"port", std::to_string(swapPortOrder(answer.port)), true},
                             {"bytes", std::to_string(answer.payload.size()), true},
                             {"ms", std::to_string(sinceProbe.count()), true}};
