@@ -62,10 +62,12 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
                              ->option_text("FORMAT")
                              ->transform(oneOf({"text", "json", "csv"}));
     bool json = false;
-    app.add_flag("-j,--json", json, "--format json: per answer its address, port, bytes and ms since the probe");
+    app.add_flag("-j,--json", json,
+                 "--format json: per answer its address, interface, port, bytes and ms since the probe");
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
-    auto* details = app.add_flag("--details", options.details,
-                                 "One row per device when the wait ends: address, MAC, maker, name, answers");
+    auto* details =
+        app.add_flag("--details", options.details,
+                     "One row per device when the wait ends: address, interface, MAC, maker, name, answers");
     auto* count = app.add_flag("--count", options.count, "Print only the number of devices that answered")
                       ->excludes(details);
     app.add_flag("-q,--quiet", options.quiet, "Print no results, hints or notes; the exit status tells");
