@@ -139,8 +139,8 @@ TEST_F(ProgramTest, discoverJsonUniqueWait_oneParsedObjectForAHostAnsweringTwice
     const auto object = QJsonDocument::fromJson(QByteArray::fromStdString(twin.out), &error).object();
     ASSERT_TRUE(error.error == QJsonParseError::NoError && std::ranges::count(twin.out, '\n') == 1) << twin.out;
     EXPECT_EQ(object.keys(), (QStringList{"address", "bytes", "interface", "ms", "port"}));
-    EXPECT_TRUE(object["address"] == "127.0.0.1" && object["interface"] == "lo" && object["bytes"] == 5 && object["port"] == protocol::kPort &&
-                object["ms"].isDouble() && object["ms"].toInt(-1) >= 0 && object["ms"].toInt() < 1000) << twin.out;
+    EXPECT_TRUE(object["address"] == "127.0.0.1" && object["interface"] == "lo" && object["bytes"] == 5 &&
+                object["port"] == protocol::kPort && object["ms"].isDouble() && object["ms"].toInt(-1) >= 0 && object["ms"].toInt() < 1000) << twin.out;
 }
 
 TEST_F(ProgramTest, discoverInterfaces_namedOrAll_probeOnlyThoseSegmentsOnce_elseTheRoutes_unusableNamed) {
