@@ -138,9 +138,9 @@ TEST_F(ProgramTest, discoverJsonUniqueWait_oneParsedObjectForAHostAnsweringTwice
     QJsonParseError error;
     const auto object = QJsonDocument::fromJson(QByteArray::fromStdString(twin.out), &error).object();
     ASSERT_TRUE(error.error == QJsonParseError::NoError && std::ranges::count(twin.out, '\n') == 1) << twin.out;
-    EXPECT_EQ(object.keys(), (QStringList{"address", "bytes", "ms", "port"}));
-    EXPECT_TRUE(object["address"] == "127.0.0.1" && object["bytes"] == 5 && object["port"] == protocol::kPort &&
-                object["ms"].isDouble() && object["ms"].toInt(-1) >= 0 && object["ms"].toInt() < 1000) << twin.out;
+    EXPECT_EQ(object.keys(), (QStringList{"address", "bytes", "interface", "ms", "port"}));
+    EXPECT_TRUE(object["address"] == "127.0.0.1" && object["interface"] == "lo" && object["bytes"] == 5 &&
+                object["port"] == protocol::kPort && object["ms"].isDouble() && object["ms"].toInt(-1) >= 0 && object["ms"].toInt() < 1000) << twin.out;
 }
 
 TEST_F(ProgramTest, discoverInterfaces_namedOrAll_probeOnlyThoseSegmentsOnce_elseTheRoutes_unusableNamed) {
@@ -149,14 +149,18 @@ TEST_F(ProgramTest, discoverInterfaces_namedOrAll_probeOnlyThoseSegmentsOnce_els
         "ip addr add 10.$n.0.2/32 dev br$n && ip link set br$n up && exec {d}< <(exec ./zorvik-device-sim "
         "--interface br$n --first-address 10.$n.0.2 2>&1) && read -r l <&$d; done; ip link add br3 type bridge && "
         "ip addr add 10.3.0.1/24 dev br3 && ip link add br4 type bridge && ip link set br4 up && "
-        "for a in '' '-i br1' '-i 10.2.0.1' '-av' '-i nosuch' '-i br3' '-i br4' '-i 0.0.0.0'; do "
-        "out=$(./zorvik-discover -w 500 $a 2>&1); echo \"$a|$?|$(sort <<<\"$out\" | tr '\\n' ';')\"; done";
+        "for a in '' '-i br1' '-i 10.2.0.1' '-av' '-i br2 -i br1 -i 10.2.0.1 --details --format csv' '-i nosuch' '-i br3' "
+        "'-i br4' '-i 0.0.0.0'; do out=$(./zorvik-discover -w 500 $a 2>&1); s=$?; "
+        "echo \"$a|$s|$(sort <<<\"${out//$'\\r'}\" | tr '\\n' ';')\"; done";
     Process lan(testing::lan(), QStringList{"--devices", "2", "--", "bash"} + inBin(script));
     ASSERT_EQ(lan.finish(), 0) << lan.err;
     const std::string found = "Zorvy found at address: ";
     EXPECT_EQ(lan.out, "|0|" + found + "127.0.0.2;" + found + "127.0.0.3;\n"
                        "-i br1|0|" + found + "10.1.0.2;\n-i 10.2.0.1|0|" + found + "10.2.0.2;\n"
                        "-av|0|" + found + "10.1.0.2;" + found + "10.2.0.2;zorvik-discover: probing by br1 (10.1.0.1), br2 (10.2.0.1);\n"
+                       // Each interface once, and each answer with the one it came in by.
+                       "-i br2 -i br1 -i 10.2.0.1 --details --format csv|0|10.1.0.2,br1,,,,1;10.2.0.2,br2,,,,1;"
+                       "address,interface,mac,maker,name,answers;\n"
                        "-i nosuch|2|zorvik-discover: no interface 'nosuch';\n-i br3|2|zorvik-discover: interface 'br3' is down;\n"
                        "-i br4|2|zorvik-discover: interface 'br4' has no IPv4 address;\n"
                        "-i 0.0.0.0|2|zorvik-discover: 0.0.0.0 is not the address of any interface;\n");
@@ -175,17 +179,18 @@ TEST_F(ProgramTest, discoverFormatsAndProbes_rowsCountsOrNothing_csvReadable_hin
         "for a in '' -q; do echo \"tty $a|$(script -qec \"./zorvik-discover -i br0 -w 200 $a\" /dev/null | tr -d '\\r')\"; done";
     Process lan(testing::lan(), QStringList{"--devices", "3", "--answers", "2", "--", "bash"} + inBin(script));
     ASSERT_EQ(lan.finish(), 0) << lan.err;
-    const std::string rows = "['127.0.0.2', '', '', '', '2'], ['127.0.0.3', '', '', '', '2'], ['127.0.0.4', '', '', '', '2']";
+    const std::string rows =
+        "['127.0.0.2', 'lo', '', '', '', '2'], ['127.0.0.3', 'lo', '', '', '', '2'], ['127.0.0.4', 'lo', '', '', '', '2']";
     std::string json;
     for (const char* host : {"2", "3", "4"})
-        json += R"({"address":"127.0.0.)" + std::string(host) + R"(","mac":"","maker":"","name":"","answers":2};)";
-    EXPECT_EQ(lan.out, "--details|0|127.0.0.2                    2;127.0.0.3                    2;"
-                       "127.0.0.4                    2;ADDRESS    MAC  MAKER  NAME  ANSWERS;\n"
-                       "--details --format csv|0|['address', 'mac', 'maker', 'name', 'answers'] [" + rows + "];\n"
+        json += R"({"address":"127.0.0.)" + std::string(host) + R"(","interface":"lo","mac":"","maker":"","name":"","answers":2};)";
+    EXPECT_EQ(lan.out, "--details|0|127.0.0.2  lo                           2;127.0.0.3  lo                           2;"
+                       "127.0.0.4  lo                           2;ADDRESS    INTERFACE  MAC  MAKER  NAME  ANSWERS;\n"
+                       "--details --format csv|0|['address', 'interface', 'mac', 'maker', 'name', 'answers'] [" + rows + "];\n"
                        "--details -j|0|" + json + "\n--count --probes 2|0|3;\n-q|0|;\n--probes 3|0|18;\n"
                        "--probes 3 -u|0|Zorvy found at address: 127.0.0.2;Zorvy found at address: 127.0.0.3;"
                        "Zorvy found at address: 127.0.0.4;\n-i br0 --count|1|0;\n-i br0 -q|1|;\n"
-                       "-i br0 --format csv|1|['address', 'port', 'bytes', 'ms'] [];\n"
+                       "-i br0 --format csv|1|['address', 'interface', 'port', 'bytes', 'ms'] [];\n"
                        "tty |zorvik-discover: no device answered within 200 ms. If devices are known to be there, a "
                        "firewall dropping the answers to this program's port is the usual cause: see FIREWALL in man "
                        "zorvik-discover.\ntty -q|\n");
@@ -259,9 +264,9 @@ kill $w; wait $w; echo "watch status $? left $(ls "$d") mode $(stat -c %a "$f")"
     ASSERT_EQ(lan.finish(90000), 0) << lan.err;
     EXPECT_EQ(lan.out, "status 0\nstatus 2\n"
                        "zorvik_devices gauge True [('zorvik_devices', '', 3.0)]\n"
-                       "zorvik_device_up gauge True [('zorvik_device_up', 'address=127.0.0.2,interface=,label=', 1.0), "
-                       "('zorvik_device_up', 'address=127.0.0.3,interface=,label=', 1.0), "
-                       "('zorvik_device_up', 'address=127.0.0.4,interface=,label=', 1.0)]\n"
+                       "zorvik_device_up gauge True [('zorvik_device_up', 'address=127.0.0.2,interface=lo,label=', 1.0), "
+                       "('zorvik_device_up', 'address=127.0.0.3,interface=lo,label=', 1.0), "
+                       "('zorvik_device_up', 'address=127.0.0.4,interface=lo,label=', 1.0)]\n"
                        "zorvik_answers counter True [('zorvik_answers_total', '', 6.0)]\n"
                        "zorvik_dropped counter True [('zorvik_dropped_total', 'by=program', 0.0), "
                        "('zorvik_dropped_total', 'by=system', 0.0)]\n"
@@ -292,24 +297,26 @@ for f, data in out.items():
     assert all(b >= 0x20 for b in data.replace(ends, b'')), (f, data)
     out[f] = data.decode('utf-8').split(ends.decode())[:-1]
 rows = [r for line in out['csv'] for r in csv.reader([line], strict=True)]
-assert all(len(r) == 5 for r in rows), rows
-print(ascii(sorted(r[2:4] for r in rows[1:])))
+assert all(len(r) == 6 for r in rows), rows
+print(ascii(sorted(r[3:5] for r in rows[1:])))
 print(ascii(sorted([o['maker'], o['name']] for o in map(json.loads, out['json']))))
+print(ascii(sorted({r[1] for r in rows[1:]} | {json.loads(o)['interface'] for o in out['json']})))
 for line in out['text'] + out['err']: print(ascii(line))
 PY
 mkdir "$makers/given" "$makers/none" && printf 'MA-L,000003,Given Three,\r\n' >"$makers/given/iab.csv" &&
-./zorvik-discover -i "$b" -w 500 --details --format csv --maker-dir "$makers/given" | cut -d, -f1,3 | tr -d '\r' | paste -sd' ' &&
+./zorvik-discover -i "$b" -w 500 --details --format csv --maker-dir "$makers/given" | cut -d, -f1,4 | tr -d '\r' | paste -sd' ' &&
 { ./zorvik-discover --details --maker-dir "$makers/none"; echo "$?"; } 2>&1 | sed "s|$makers|M|" &&
 for t in '1661630937\n' '1661630937\e[2J' ''; do printf "$t" >"$makers/.lastupdate"; [[ -n $t ]] || rm "$makers/.lastupdate"; ./zorvik-discover -V | tail -1; done)sh";
     Process lan(testing::lan(), QStringList{"--devices", "0", "--", "bash"} + inBin(script));
     ASSERT_EQ(lan.finish(), 0) << lan.err;
     EXPECT_EQ(lan.out, R"out([["'+plugg srl", "'@SUM(1)"], ["'-2+3+cmd|' /C calc'!A0", "'=1+2"], ["'@pos.com\ufffd", 'caf\ufffd'], ['\\x1b[31mred\\u009b2J', '\\x1b]0;title\\x07\\x1b[2J']]
 [['\x1b[31mred\x9b2J', '\x1b]0;title\x07\x1b[2J'], ['+plugg srl', '@SUM(1)'], ["-2+3+cmd|' /C calc'!A0", '=1+2'], ['@pos.com\ufffd', 'caf\ufffd']]
-'ADDRESS   MAC                MAKER                   NAME                     ANSWERS'
-"10.5.0.2  00:00:02:00:00:01  -2+3+cmd|' /C calc'!A0  =1+2                     1"
-'10.5.0.3  00:00:03:00:00:01  +plugg srl              @SUM(1)                  1'
-'10.5.0.4  00:00:04:00:00:01  \\x1b[31mred\\u009b2J     \\x1b]0;title\\x07\\x1b[2J  1'
-'10.5.0.5  00:00:05:00:00:01  @pos.com\ufffd               caf\ufffd                     1'
+['br\x1b[2J', 'br\\x1b[2J']
+'ADDRESS   INTERFACE  MAC                MAKER                   NAME                     ANSWERS'
+"10.5.0.2  br\\x1b[2J  00:00:02:00:00:01  -2+3+cmd|' /C calc'!A0  =1+2                     1"
+'10.5.0.3  br\\x1b[2J  00:00:03:00:00:01  +plugg srl              @SUM(1)                  1'
+'10.5.0.4  br\\x1b[2J  00:00:04:00:00:01  \\x1b[31mred\\u009b2J     \\x1b]0;title\\x07\\x1b[2J  1'
+'10.5.0.5  br\\x1b[2J  00:00:05:00:00:01  @pos.com\ufffd               caf\ufffd                     1'
 'zorvik-discover: probing by br\\x1b[2J (10.5.0.1)'
 address,maker 10.5.0.2, 10.5.0.3,Given Three 10.5.0.4, 10.5.0.5,
 zorvik-discover: --maker-dir: no registry (oui.csv, mam.csv, oui36.csv or iab.csv) could be read in M/none
@@ -337,7 +344,7 @@ out = {f: open(sys.argv[1] + '.' + f).read() for f in ('text', 'json', 'csv')}
 print(sorted(out['text'].splitlines()))
 print(sorted((o['address'], o['status'], o['label'], 'port' in o) for o in map(json.loads, out['json'].splitlines())))
 rows = list(csv.reader(out['csv'].splitlines()))
-print(rows[0], sorted((r[0], r[1] != '', r[4], r[5]) for r in rows[1:]))
+print(rows[0], sorted((r[0], r[1], r[2] != '', r[5], r[6]) for r in rows[1:]))
 PY)sh";
     Process lan(testing::lan(), QStringList{"--devices", "0", "--", "bash"} + inBin(script));
     ASSERT_EQ(lan.finish(), 0) << lan.err;
@@ -346,8 +353,9 @@ PY)sh";
                        "'Zorvy found at address: 10.5.0.3 (known: cam, hall)', 'Zorvy found at address: 10.5.0.4 (new)']\n"
                        "[('10.5.0.2', 'known', 'printer', True), ('10.5.0.3', 'known', 'cam, hall', True), "
                        "('10.5.0.4', 'new', '', True), ('10.5.0.9', 'missing', 'nas', False)]\n"
-                       "['address', 'port', 'bytes', 'ms', 'status', 'label'] [('10.5.0.2', True, 'known', 'printer'), "
-                       "('10.5.0.3', True, 'known', 'cam, hall'), ('10.5.0.4', True, 'new', ''), ('10.5.0.9', False, 'missing', 'nas')]\n");
+                       "['address', 'interface', 'port', 'bytes', 'ms', 'status', 'label'] [('10.5.0.2', 'br0', True, 'known', "
+                       "'printer'), ('10.5.0.3', 'br0', True, 'known', 'cam, hall'), ('10.5.0.4', 'br0', True, 'new', ''), "
+                       "('10.5.0.9', '', False, 'missing', 'nas')]\n");
 }
 
 TEST_F(ProgramTest, watch_deviceStoppedThenBack_goneThenAppearedAgain_stopSignalsEndAfterWholeLinesWithStatus0) {
@@ -387,8 +395,8 @@ TEST_F(ProgramTest, fleet_detailRowsByAddressWithProbesAnswered_watchedAllSilent
     auto late = startDevices({"--first-address", "127.0.0.8", "--answers", "2", "--delay", "2000"});
     Process details(bin("zorvik-discover"), {"--details", "--probes", "3", "-w", "3500"});
     EXPECT_EQ(details.finish(), 0) << details.err;
-    EXPECT_EQ(details.out, "ADDRESS     MAC  MAKER  NAME  ANSWERS  PROBES\n127.0.0.8                     6        1/3\n"
-                           "127.0.0.9                     6        3/3\n127.0.0.10                    6        3/3\n");
+    EXPECT_EQ(details.out, "ADDRESS     INTERFACE  MAC  MAKER  NAME  ANSWERS  PROBES\n127.0.0.8   lo                           6        1/3\n"
+                           "127.0.0.9   lo                           6        3/3\n127.0.0.10  lo                           6        3/3\n");
     late.reset();
     late = startDevices({"--first-address", "127.0.0.8"});
     Process twin(bin("zorvik-discover"), {"--watch", "--every", "1", "--missing", "5", "--format", "csv"});

@@ -18,6 +18,7 @@ namespace zorvik::testing {
 class ScriptedCalls final : public SystemCalls {
 public:
     std::atomic<int> sendWaits = 0, receives = 0;
+    std::atomic<bool> withoutControl = false;  // recvmmsg hands back no control messages, as if none came
 
     void fail(const std::string& call, std::deque<int> errors) { const std::lock_guard l(m); failures[call] = std::move(errors); }
     // Every call fails with `error` from now on, as under a shim; 0 ends it.
@@ -39,7 +40,10 @@ public:
         std::function<void()> action;
         { const std::lock_guard l(m); action = receiveAction; }
         if (action) action();
-        return fails("recvmmsg") ? -1 : real.recvmmsg(fd, msgs, c, f);
+        if (fails("recvmmsg")) return -1;
+        const int got = real.recvmmsg(fd, msgs, c, f);
+        for (int i = 0; withoutControl && i < got; ++i) msgs[i].msg_hdr.msg_controllen = 0;
+        return got;
     }
     int poll(pollfd* fds, nfds_t n, int t) override {
         return sendWaits += (fds[0].events & POLLOUT) != 0, fails("poll") ? -1 : real.poll(fds, n, t);

@@ -13,6 +13,7 @@
 
 #include "alert_range.hpp"
 #include "destination.hpp"
+#include "device_tally.hpp"
 #include "device_watch.hpp"
 #include "endpoint_fakes.hpp"
 #include "interface_choice.hpp"
@@ -55,7 +56,8 @@ TEST(TwinOptionsTest, parseValues_plainDecimalInRangeTaken_elseUsageSayingWhy) {
              {{"-w", "3600001"}, "--wait: 3600001 is out of range"}, {{"--watch", "--missing", "101"}, "101 is out of range"},
              {{"-w", "0x10"}, "'0x10' is not a number"}, {{"-w", "-1"}, "'-1' is not a number"},
              {{"-w", "99999999999999999999"}, "out of range; give 1 to 3600000 milliseconds"},
-             {{"-i", ""}, "--interface: the value is empty"}, {{"--watch", "--every", "0"}, "--every: 0 is out of range"},
+             {{"-i", ""}, "--interface: the value is empty"}, {{"-i", "a", "b"}, "not expected: b"},
+             {{"-i", "a", "-a"}, "excludes"}, {{"--watch", "--every", "0"}, "--every: 0 is out of range"},
              {{"--watch", "--every", "3601"}, "3601 is out of range"}, {{"--probes", "11"}, "--probes: 11 is out of range"},
              {{"--ttl", "0"}, "--ttl: 0 is out of range"}, {{"--ttl", "256"}, "--ttl: 256 is out of range"},
              {{"--watch", "--missing", "0"}, "--missing: 0 is out of range"}, {{"--every", "5"}, "--every requires --watch"},
@@ -73,6 +75,7 @@ TEST(TwinOptionsTest, parseValues_plainDecimalInRangeTaken_elseUsageSayingWhy) {
     EXPECT_TRUE(most.waitMs == 3'600'000 && most.probes == 10 && most.ttl == 255 && most.everySeconds == 3600 &&
                 most.missingRounds == 100);
     EXPECT_EQ(parse({}).options.ttl, 1);
+    EXPECT_EQ(parse({"-i", "eth0", "--interface", "10.0.0.5"}).options.interfaces, (std::vector<std::string>{"eth0", "10.0.0.5"}));
 }
 
 TEST(TwinOptionsTest, parseWatchAndHelp_waitDefaultsToTheLesserOf5sAndTheRound_helpWithoutCli11Notes) {
@@ -379,6 +382,15 @@ TEST(DeviceWatchTest, fleetRounds_mostPresentSilentAtOnce_oneRoundLostMissedKept
     }
 }
 
+// --details names the interface of a device's first answer; 0 when not known.
+TEST(DeviceTallyTest, add_sameAddressByAnotherInterface_countedKeepingTheFirstAnswersInterface) {
+    DeviceTally tally;
+    tally.add(1, 0, 2), tally.add(5), tally.add(1, 1, 3);
+    const auto& devices = tally.devices();
+    EXPECT_TRUE(devices.size() == 2 && devices[0].answers == 2 && devices[0].probes == 3 && devices[0].interfaceIndex == 2 &&
+                devices[1].interfaceIndex == 0);
+}
+
 // ---- The program, on fakes: answers and the timer's periods come when the test says ----
 
 struct FakeTimer final : TimerControl {
@@ -394,8 +406,8 @@ struct Twin {
     explicit Twin(TwinOptions options, std::optional<Inventory> known = std::nullopt)
         : program(options, {endpoint, timer, option}, console, [](const Failure&) {}, std::move(known)) {}
     // One answer, reported once the receive thread has taken it and woken the loop.
-    void answer(const char* from, std::uint16_t port = protocol::kPort, const char* payload = "ZV") {
-        socket->give({{*parseDottedAddress(from), swapPortOrder(port), payload}});
+    void answer(const char* from, std::uint16_t port = protocol::kPort, const char* payload = "ZV", std::uint32_t by = 0) {
+        socket->give({{*parseDottedAddress(from), swapPortOrder(port), payload, {}, by}});
         using Clock = std::chrono::steady_clock;
         for (const auto end = Clock::now() + seconds(10); !waker->due && Clock::now() < end;)
             std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -409,7 +421,7 @@ struct Twin {
             lines += out.substr(at, end - at).substr(21) + ';';
         return lines;
     }
-    std::string out;
+    std::string out, lookedUp;  // the indexes whose interface names were looked up
     testing::ScriptedSocket* socket = new testing::ScriptedSocket;
     testing::TestWaker* waker = new testing::TestWaker;
     UdpEndpoint endpoint{{std::unique_ptr<DatagramSocket>(socket), std::unique_ptr<UiWaker>(waker), nullptr}};
@@ -420,6 +432,10 @@ struct Twin {
         to.output = [this](std::string_view text) { out += text; };
         to.error = [](std::string_view) {};
         to.leaveEventLoop = [](int) {};
+        to.interfaceName = [this](std::uint32_t index) {
+            lookedUp += std::to_string(index) + ';';
+            return std::string(index == 2 ? "eth0" : index == 3 ? "=wlan\x1b" : "");
+        };
         return to;
     }();
     TwinProgram program;
@@ -464,15 +480,17 @@ TEST(TwinProgramTest, watchRoundMostlySilent_probedAgainOnce_backSaysNothing_sti
 }
 
 // Three answers in each mode: what is listed is made from the arrivals, the
-// window's lines shown as they are; "ms" counts from the probe.
+// window's lines shown as they are; "ms" counts from the probe; each record
+// names its interface, made safe, each name looked up once.
 TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals) {
     struct Case { std::vector<const char*> args; const char* out; };
     for (const auto& [args, expected] : std::initializer_list<Case>{
              {{}, "Zorvy found at address: 10.0.0.1\nZorvy found at address: 10.0.0.1\nZorvy found at address: 10.0.0.2\n"},
              {{"-u"}, "Zorvy found at address: 10.0.0.1\nZorvy found at address: 10.0.0.2\n"},
-             {{"-j"}, R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})" "\n" R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M})"
-                      "\n" R"({"address":"10.0.0.2","port":9,"bytes":5,"ms":M})" "\n"},
-             {{"-u", "--format", "csv"}, "address,port,bytes,ms\r\n10.0.0.1,4567,2,M\r\n10.0.0.2,9,5,M\r\n"},
+             {{"-j"}, R"({"address":"10.0.0.1","interface":"eth0","port":4567,"bytes":2,"ms":M})" "\n"
+                      R"({"address":"10.0.0.1","interface":"=wlan\u001b","port":4567,"bytes":2,"ms":M})" "\n"
+                      R"({"address":"10.0.0.2","interface":"eth0","port":9,"bytes":5,"ms":M})" "\n"},
+             {{"-u", "--format", "csv"}, "address,interface,port,bytes,ms\r\n10.0.0.1,eth0,4567,2,M\r\n10.0.0.2,eth0,9,5,M\r\n"},
              {{"--count"}, "2\n"}, {{"--count", "-j"}, "{\"devices\":2}\n"}, {{"--count", "--format", "csv"}, "devices\r\n2\r\n"},
              {{"-q"}, ""}, {{"--watch", "--format", "csv"}, "time,event,address\r\n"},
              {{"--check", "--warning", "3:", "-j"}, "ZORVIK WARNING - 2 devices|devices=2;3:;;0; dropped=0c\n"}}) {
@@ -480,7 +498,8 @@ TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals
         Twin twin(options);
         ASSERT_TRUE(twin.program.start());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        twin.answer("10.0.0.1"), twin.answer("10.0.0.1"), twin.answer("10.0.0.2", 9, "hello");
+        twin.answer("10.0.0.1", protocol::kPort, "ZV", 2), twin.answer("10.0.0.1", protocol::kPort, "ZV", 3);
+        twin.answer("10.0.0.2", 9, "hello", 2);
         if (!options.watch) twin.program.periodOver();  // the wait is over
         std::string out = twin.out;
         static const std::regex ms(R"(("ms":|,)(\d+)(\}?\r?\n))");
@@ -489,6 +508,8 @@ TEST(TwinProgramTest, threeAnswersInEachMode_linesRecordsOrCount_fromTheArrivals
             out.replace(static_cast<std::size_t>(at.position(2)), static_cast<std::size_t>(at.length(2)), "M");
         }
         EXPECT_EQ(out, expected) << (args.empty() ? "" : args[0]);
+        const auto shown = shownBy(options);
+        EXPECT_EQ(twin.lookedUp, shown == Shown::Records ? "2;3;" : shown == Shown::FirstRecords ? "2;" : "") << out;
         // A watch is not over; the check warns.
         EXPECT_EQ(twin.program.status(), options.watch ? kFailureStatus : options.check ? 1 : kFoundStatus);
     }
@@ -504,21 +525,21 @@ TEST(TwinProgramTest, knownDevices_markedKnownOrNew_missingListedInEachMode_stat
               "Zorvy found at address: 10.0.0.1 (known: =printer\\x1b)\nZorvy found at address: 10.0.0.2 (known: cam)\n"
               "Zorvy found at address: 10.0.0.3 (new)\nMissing: 10.0.0.9 (known: nas|x\\x07)\n", kMissingStatus},
              {{"-u", "--format", "csv"}, {"10.0.0.3", "10.0.0.3"},
-              "address,port,bytes,ms,status,label\r\n10.0.0.3,4567,2,M,new,\r\n10.0.0.1,,,,missing,\"'=printer\\x1b\"\r\n"
-              "00:22:72:00:00:02,,,,missing,cam\r\n10.0.0.9,,,,missing,nas|x\\x07\r\n", kMissingStatus},
+              "address,interface,port,bytes,ms,status,label\r\n10.0.0.3,,4567,2,M,new,\r\n10.0.0.1,,,,,missing,\"'=printer\\x1b\"\r\n"
+              "00:22:72:00:00:02,,,,,missing,cam\r\n10.0.0.9,,,,,missing,nas|x\\x07\r\n", kMissingStatus},
              {{"-j"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"},
-              R"({"address":"10.0.0.1","port":4567,"bytes":2,"ms":M,"status":"known","label":"=printer\u001b"})" "\n"
-              R"({"address":"10.0.0.2","port":4567,"bytes":2,"ms":M,"status":"known","label":"cam"})" "\n"
-              R"({"address":"10.0.0.9","port":4567,"bytes":2,"ms":M,"status":"known","label":"nas|x\u0007"})" "\n", kFoundStatus},
+              R"({"address":"10.0.0.1","interface":"","port":4567,"bytes":2,"ms":M,"status":"known","label":"=printer\u001b"})" "\n"
+              R"({"address":"10.0.0.2","interface":"","port":4567,"bytes":2,"ms":M,"status":"known","label":"cam"})" "\n"
+              R"({"address":"10.0.0.9","interface":"","port":4567,"bytes":2,"ms":M,"status":"known","label":"nas|x\u0007"})" "\n", kFoundStatus},
              {{"-j"}, {}, R"({"address":"10.0.0.1","status":"missing","label":"=printer\u001b"})" "\n"
                           R"({"address":"00:22:72:00:00:02","status":"missing","label":"cam"})" "\n"
                           R"({"address":"10.0.0.9","status":"missing","label":"nas|x\u0007"})" "\n", kNoneFoundStatus},
              {{"--details", "--format", "csv"}, {"10.0.0.2", "10.0.0.3"},
-              "address,mac,maker,name,answers,status,label\r\n10.0.0.2,,,,1,known,cam\r\n10.0.0.3,,,,1,new,\r\n"
-              "10.0.0.1,,,,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,0,missing,nas|x\\x07\r\n", kMissingStatus},
+              "address,interface,mac,maker,name,answers,status,label\r\n10.0.0.2,,,,,1,known,cam\r\n10.0.0.3,,,,,1,new,\r\n"
+              "10.0.0.1,,,,,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,,0,missing,nas|x\\x07\r\n", kMissingStatus},
              {{"--details", "--probes", "2", "--format", "csv"}, {"10.0.0.2"},
-              "address,mac,maker,name,answers,probes,status,label\r\n10.0.0.2,,,,1,1,known,cam\r\n"
-              "10.0.0.1,,,,0,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,0,0,missing,nas|x\\x07\r\n", kMissingStatus},
+              "address,interface,mac,maker,name,answers,probes,status,label\r\n10.0.0.2,,,,,1,1,known,cam\r\n"
+              "10.0.0.1,,,,,0,0,missing,\"'=printer\\x1b\"\r\n10.0.0.9,,,,,0,0,missing,nas|x\\x07\r\n", kMissingStatus},
              {{"--count"}, {"10.0.0.1"}, "1\n", kMissingStatus}, {{"-q"}, {"10.0.0.1", "10.0.0.2", "10.0.0.9"}, "", kFoundStatus},
              {{"--check", "--warning", "5:"}, {"10.0.0.1"},
               "ZORVIK CRITICAL - 1 device, 2 missing: cam (00:22:72:00:00:02), nas\\x7cx\\x07 (10.0.0.9)|devices=1;5:;;0; "
@@ -571,23 +592,23 @@ TEST(TwinProgramTest, prometheusFile_eachRoundOfAQuietWatchOrAtTheEnd_devicesUpD
     ASSERT_TRUE(watch.program.start());
     std::vector<std::string> rounds;
     for (const auto& answering : std::vector<std::vector<const char*>>{{"10.0.0.2", "10.0.0.10", "10.0.0.2"}, {"10.0.0.10"}, {"10.0.0.10"}}) {
-        for (const char* from : answering) watch.answer(from);
+        for (const char* from : answering) watch.answer(from, protocol::kPort, "ZV", 2);
         watch.program.periodOver();  // the wait is over
         rounds.push_back(samples());
         watch.program.periodOver();  // the next round
     }
     EXPECT_EQ(rounds, (std::vector<std::string>{
-                          R"(devices 2;10.0.0.2",interface="",label=""} 1;10.0.0.10",interface="",label=""} 1;answers_total 3;)",
-                          R"(devices 1;10.0.0.2",interface="",label=""} 0;10.0.0.10",interface="",label=""} 1;answers_total 4;)",
-                          R"(devices 1;10.0.0.10",interface="",label=""} 1;answers_total 5;)"}));
+                          R"(devices 2;10.0.0.2",interface="eth0",label=""} 1;10.0.0.10",interface="eth0",label=""} 1;answers_total 3;)",
+                          R"(devices 1;10.0.0.2",interface="eth0",label=""} 0;10.0.0.10",interface="eth0",label=""} 1;answers_total 4;)",
+                          R"(devices 1;10.0.0.10",interface="eth0",label=""} 1;answers_total 5;)"}));
     EXPECT_EQ(watch.out, "");
     // With an inventory, labels, and a known device that never answered down.
     Twin once(parse({"--prometheus", file.c_str()}).options,
               Inventory(parseKnownDevices("10.0.0.3 cam\n10.0.0.9 nas\n", "f"), [] { return std::vector<Neighbour>{}; }));
     ASSERT_TRUE(once.program.start());
-    once.answer("10.0.0.3"), once.answer("10.0.0.3");
+    once.answer("10.0.0.3", protocol::kPort, "ZV", 3), once.answer("10.0.0.3");
     once.program.periodOver();
-    EXPECT_EQ(samples(), R"(devices 1;10.0.0.3",interface="",label="cam"} 1;10.0.0.9",interface="",label="nas"} 0;answers_total 2;)");
+    EXPECT_EQ(samples(), R"(devices 1;10.0.0.3",interface="=wlan\\x1b",label="cam"} 1;10.0.0.9",interface="",label="nas"} 0;answers_total 2;)");
     EXPECT_EQ(once.out, "Zorvy found at address: 10.0.0.3 (known: cam)\nZorvy found at address: 10.0.0.3 (known: cam)\n"
                         "Missing: 10.0.0.9 (known: nas)\n");
     std::filesystem::remove(file);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <linux/sock_diag.h>
+#include <net/if.h>
 
 #include <fstream>
 #include <future>
@@ -59,6 +60,7 @@ protected:
     struct Arrival {
         std::int32_t size;
         std::string payload, sender;
+        std::uint32_t by = 0;  // the interface's index
     };
     std::vector<Arrival> arrivals;
     std::size_t listedAtSliceEnd = 0;
@@ -73,7 +75,7 @@ protected:
         ASSERT_EQ(calls.setsockopt(endpoint.SocketHandle(), SOL_SOCKET, SO_RCVBUF, &stock, sizeof stock), 0);
         endpoint.onDataArrival([this](const ReceivedDatagram& arrived) {
             const auto size = static_cast<std::int32_t>(arrived.payload.size());
-            arrivals.push_back({size, {}, endpoint.RemoteHostIP()});
+            arrivals.push_back({size, {}, endpoint.RemoteHostIP(), arrived.interfaceIndex});
             if (readOnArrival) endpoint.GetData(arrivals.back().payload, DataType::Text, size);
             if (arrivals.size() > 1) return;
             wakesWhenBusy.first = test.waker->wakes;
@@ -156,8 +158,14 @@ TEST_F(UdpEndpointTest, arrivals_ofEverySizeAndHost_thenABurstWhileBusy_oneEvent
         EXPECT_EQ(arrivals[i].size, static_cast<std::int32_t>(sent[i].second.size())) << "datagram " << i;
         EXPECT_TRUE(arrivals[i].payload == sent[i].second) << "datagram " << i;
         EXPECT_EQ(arrivals[i].sender, sent[i].first == &device ? "127.0.0.1" : "127.0.0.2") << i;
+        EXPECT_EQ(arrivals[i].by, if_nametoindex("lo")) << i;
     }
     ASSERT_TRUE(test.run([&] { return listedAtSliceEnd == sent.size(); }));
+    calls.withoutControl = true;
+    device.sendTo(port, "by an interface not known");
+    ASSERT_TRUE(test.run([&] { return arrivals.size() > sent.size(); }));
+    EXPECT_EQ(arrivals.back().by, 0u);
+    calls.withoutControl = false;
     arrivals.clear();
     constexpr std::size_t kBurst = 2000;
     ASSERT_GT(receiveQueue(endpoint.SocketHandle()).second, 0u);

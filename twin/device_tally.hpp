@@ -26,12 +26,14 @@ public:
     struct Device {
         std::uint32_t address = 0;  // IPv4, network byte order
         std::uint64_t answers = 0;
-        std::uint32_t probes = 0;  // a bit for each probe answered, the first the lowest
+        std::uint32_t probes = 0;          // a bit for each probe answered, the first the lowest
+        std::uint32_t interfaceIndex = 0;  // the first answer's (0: not known)
     };
 
-    // Counts an answer from `address` to probe `probe` (0 the first): its
-    // device's answers so far, 1 for a new one, or 0 for a new one past the cap.
-    std::uint64_t add(std::uint32_t address, int probe = 0);
+    // Counts an answer from `address` to probe `probe` (0 the first) that came
+    // in by `interfaceIndex`: its device's answers so far, 1 for a new one, or
+    // 0 for a new one past the cap.
+    std::uint64_t add(std::uint32_t address, int probe = 0, std::uint32_t interfaceIndex = 0);
 
     const std::vector<Device>& devices() const noexcept { return devices_; }
     // Whether a device went uncounted for the cap.

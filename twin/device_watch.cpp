@@ -7,21 +7,21 @@ namespace zorvik {
 DeviceWatch::DeviceWatch(std::int32_t missingRounds, Clock clock, std::size_t maxDevices)
     : missingRounds_(missingRounds), clock_(std::move(clock)), maxDevices_(maxDevices) {}
 
-void DeviceWatch::answered(std::uint32_t address) {
+void DeviceWatch::answered(std::uint32_t address, std::uint32_t interfaceIndex) {
     if (const auto found = devices_.find(address); found != devices_.end()) {
         found->second.answered = true;
     } else if (devices_.size() < maxDevices_) {
-        devices_.emplace(address, State{0, true, false});
+        devices_.emplace(address, State{0, true, false, interfaceIndex});
     } else {
         overflowed_ = true;
     }
 }
 
-std::vector<std::pair<std::uint32_t, bool>> DeviceWatch::presence() const {
-    std::vector<std::pair<std::uint32_t, bool>> found;
-    for (const auto& [address, state] : devices_) found.emplace_back(address, state.missed == 0);
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        return addressOrder(a.first) < addressOrder(b.first);
+std::vector<DeviceWatch::Presence> DeviceWatch::presence() const {
+    std::vector<Presence> found;
+    for (const auto& [address, state] : devices_) found.push_back({address, state.missed == 0, state.interfaceIndex});
+    std::sort(found.begin(), found.end(), [](const Presence& a, const Presence& b) {
+        return addressOrder(a.address) < addressOrder(b.address);
     });
     return found;
 }
@@ -44,7 +44,7 @@ std::vector<WatchEvent> DeviceWatch::endRound() {
         State& state = it->second;
         if (state.answered) {
             if (!state.announced) appeared.push_back({WatchEvent::Kind::Appeared, it->first, now});
-            state = {0, false, true};
+            state.missed = 0, state.answered = false, state.announced = true;
         } else if (!lost && ++state.missed >= missingRounds_) {
             gone.push_back({WatchEvent::Kind::Gone, it->first, now});
             it = devices_.erase(it);

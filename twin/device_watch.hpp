@@ -33,7 +33,8 @@ public:
     DeviceWatch(std::int32_t missingRounds, Clock clock, std::size_t maxDevices = kMaxDevices);
 
     // An answer from `address` in the current round.
-    void answered(std::uint32_t address);
+    // An answer from `address` in the current round, by `interfaceIndex` (0: not known).
+    void answered(std::uint32_t address, std::uint32_t interfaceIndex = 0);
     // Whether more than half of the devices present before this round, and at
     // least kLostRoundDevices, have not answered in it: worth a second probe.
     bool roundSilent() const;
@@ -44,8 +45,14 @@ public:
     std::vector<WatchEvent> endRound();
 
     std::size_t present() const noexcept { return devices_.size(); }
-    // The devices present, in address order, each with whether it answered in the round that ended last.
-    std::vector<std::pair<std::uint32_t, bool>> presence() const;
+    // The devices present, in address order, each with whether it answered in
+    // the round that ended last and the interface of its first answer.
+    struct Presence {
+        std::uint32_t address;
+        bool up;
+        std::uint32_t interfaceIndex;
+    };
+    std::vector<Presence> presence() const;
     // Whether an answer was ignored for the cap.
     bool overflowed() const noexcept { return overflowed_; }
 
@@ -56,6 +63,7 @@ private:
         std::int32_t missed = 0;
         bool answered = false;
         bool announced = false;
+        std::uint32_t interfaceIndex = 0;
     };
 
     std::int32_t missingRounds_;

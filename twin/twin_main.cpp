@@ -1,5 +1,6 @@
 #include "twin_main.hpp"
 
+#include <algorithm>
 #include "installed_makers.hpp"
 
 namespace zorvik {
@@ -9,10 +10,19 @@ std::vector<NetworkInterface> probeInterfaces(const TwinOptions& options,
     if (options.allInterfaces) {
         return everyMulticastInterface(list());
     }
-    if (!options.interface.empty()) {
-        return {chooseInterface(list(), options.interface)};
+    std::vector<NetworkInterface> chosen;
+    if (options.interfaces.empty()) {
+        return chosen;
     }
-    return {};
+    const auto available = list();
+    for (const auto& nameOrAddress : options.interfaces) {
+        // Each interface once, however often and by whichever of its names or addresses it is given.
+        auto i = chooseInterface(available, nameOrAddress);
+        if (std::none_of(chosen.begin(), chosen.end(), [&](const NetworkInterface& c) { return c.name == i.name; })) {
+            chosen.push_back(std::move(i));
+        }
+    }
+    return chosen;
 }
 
 std::string dropNote(const DropCounts& drops, std::string_view help) {

@@ -52,8 +52,10 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
         ->option_text("N")
         ->transform(wholeNumber(1, 255, "hops"));
     auto* interface =
-        app.add_option("-i,--interface", options.interface, "Send the probe by this interface (name or IPv4 address)")
+        app.add_option("-i,--interface", options.interfaces,
+                       "Send the probe by this interface (name or IPv4 address); again for more")
             ->option_text("NAME|ADDRESS")
+            ->allow_extra_args(false)
             ->transform(notEmpty("an interface's name or IPv4 address"));
     app.add_flag("-a,--all-interfaces", options.allInterfaces,
                  "One probe by every interface that is up, multicast-capable and has IPv4; not with -i")
@@ -64,11 +66,12 @@ TwinCommand parseTwinCommand(int argc, const char* const* argv) {
                              ->option_text("FORMAT")
                              ->transform(oneOf({"text", "json", "csv"}));
     bool json = false;
-    app.add_flag("-j,--json", json, "--format json: per answer its address, port, bytes and ms since the probe");
+    app.add_flag("-j,--json", json,
+                 "--format json: per answer its address, interface, port, bytes and ms since the probe");
     app.add_flag("-u,--unique", options.unique, "List each address once, at its first answer");
     auto* details = app.add_flag("--details", options.details,
-                                 "One row per device by address when the wait ends: address, MAC, maker, name, "
-                                 "answers (with --probes, of how many probes)");
+                                 "One row per device by address when the wait ends: address, interface, MAC, maker, "
+                                 "name, answers (with --probes, of how many probes)");
     app.add_option("--maker-dir", options.makerDir,
                    "With --details, read the IEEE registries (oui.csv, mam.csv, oui36.csv, iab.csv) from DIR")
         ->option_text("DIR")

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "alert_range.hpp"
 #include "protocol.hpp"
@@ -17,7 +18,7 @@ struct TwinOptions {
     std::int32_t waitMs = protocol::kListeningPeriodMs;
     OutputFormat format = OutputFormat::Text;
     bool unique = false;  // each address once, at its first answer
-    std::string interface;        // the probe leaves by this one (name or address)
+    std::vector<std::string> interfaces;  // the probe leaves by each of these (names or addresses)
     bool allInterfaces = false;   // one probe by every multicast-capable interface
     bool verbose = false;         // says on standard error which interfaces were probed
     std::int32_t ttl = 1;         // the probe's multicast TTL: 1 stays on the segment

@@ -16,17 +16,18 @@ namespace zorvik {
 namespace {
 
 using std::chrono::milliseconds;
-constexpr std::array<std::string_view, 4> kAnswerColumns = {"address", "port", "bytes", "ms"};
+constexpr std::array<std::string_view, 5> kAnswerColumns = {"address", "interface", "port", "bytes", "ms"};
 // With --probes N, then "probes": how many of the N the device answered.
-constexpr std::array<std::string_view, 6> kDetailColumns = {"address", "mac", "maker", "name", "answers", "probes"};
+constexpr std::array<std::string_view, 7> kDetailColumns = {"address", "interface", "mac",   "maker",
+                                                            "name",    "answers",   "probes"};
 constexpr std::array<std::string_view, 3> kEventColumns = {"time", "event", "address"};
 // Names still looked up this long after the wait are left empty.
 constexpr milliseconds kNameBudget{1000};
 
-// The one place a device's interface and label reach the Prometheus file:
-// the interface empty until answers carry it.
-PrometheusSnapshot::Device prometheusDevice(std::uint32_t address, bool up, const KnownDevice* known) {
-    return {dottedAddress(address), "", known ? known->label : "", up};
+// The one place a device's interface and label reach the Prometheus file.
+PrometheusSnapshot::Device prometheusDevice(std::uint32_t address, std::string interface, bool up,
+                                            const KnownDevice* known) {
+    return {dottedAddress(address), std::move(interface), known ? known->label : "", up};
 }
 
 }  // namespace
@@ -68,6 +69,7 @@ TwinProgram::TwinProgram(const TwinOptions& options, Parts parts, const TwinCons
           },
           options.check ? kUnknownStatus : kFailureStatus),
       form_({cmdDiscover_, txtResults_, parts_.timer, parts_.endpoint, parts_.startupOption, dispatch_}),
+      interfaces_(console.interfaceName),
       watch_(options.missingRounds, std::chrono::system_clock::now),
       known_(std::move(known)) {
     wireEndpoint(parts_.endpoint, dispatch_, form_, [this] { txtResults_.flush(); },
@@ -237,7 +239,9 @@ std::string TwinProgram::missingOutput() const {
         }
         // JSON gives only what there is; a CSV row has every column.
         std::vector<Field> fields = {{"address", device->listed()}};
-        if (options_.format == OutputFormat::Csv) fields.insert(fields.end(), {{"port", ""}, {"bytes", ""}, {"ms", ""}});
+        if (options_.format == OutputFormat::Csv) {
+            fields.insert(fields.end(), {{"interface", ""}, {"port", ""}, {"bytes", ""}, {"ms", ""}});
+        }
         appendKnownFields(fields, device, "missing");
         appendRecord(out, options_.format, fields, console_.newline);
     }
@@ -269,8 +273,8 @@ std::string TwinProgram::summary() {
     const bool byProbe = options_.probes > 1;
     std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
-        rows.push_back({dottedAddress(addresses[i]), details[i].mac, details[i].maker, details[i].name,
-                        std::to_string(devices[i].answers)});
+        rows.push_back({dottedAddress(addresses[i]), interfaces_.of(devices[i].interfaceIndex), details[i].mac,
+                        details[i].maker, details[i].name, std::to_string(devices[i].answers)});
         // "2/3" for a reader; a bare count, of --probes, for a program.
         const auto answered = std::to_string(std::popcount(devices[i].probes));
         if (byProbe) rows.back().push_back(text ? answered + '/' + std::to_string(options_.probes) : answered);
@@ -278,11 +282,11 @@ std::string TwinProgram::summary() {
         const KnownDevice* device = known_->find(addresses[i]);
         rows.back().insert(rows.back().end(), {device ? "known" : "new", device ? device->label : ""});
     }
-    std::vector<std::string_view> columns(kDetailColumns.begin(), kDetailColumns.begin() + (byProbe ? 6 : 5));
+    std::vector<std::string_view> columns(kDetailColumns.begin(), kDetailColumns.begin() + (byProbe ? 7 : 6));
     if (known_) {
         columns.insert(columns.end(), {"status", "label"});
         for (const KnownDevice* device : known_->missing()) {
-            rows.push_back({device->address ? device->listed() : "", device->mac ? device->listed() : "", "", "", "0"});
+            rows.push_back({device->address ? device->listed() : "", "", device->mac ? device->listed() : "", "", "", "0"});
             if (byProbe) rows.back().push_back(text ? "0/" + std::to_string(options_.probes) : "0");
             rows.back().insert(rows.back().end(), {"missing", device->label});
         }
@@ -294,7 +298,7 @@ std::string TwinProgram::summary() {
     for (auto& row : rows) {
         std::vector<Field> fields;
         for (std::size_t i = 0; i < row.size(); ++i) {
-            fields.push_back({columns[i], std::move(row[i]), i == 4 || (byProbe && i == 5)});
+            fields.push_back({columns[i], std::move(row[i]), i == 5 || (byProbe && i == 6)});
         }
         appendRecord(out, options_.format, fields, console_.newline);
     }
@@ -308,16 +312,17 @@ void TwinProgram::writePrometheus() {
     PrometheusSnapshot snapshot;
     const auto knownAt = [this](std::uint32_t address) { return known_ ? known_->find(address) : nullptr; };
     if (options_.watch) {
-        for (const auto& [address, up] : watch_.presence())
-            snapshot.devices.push_back(prometheusDevice(address, up, knownAt(address)));
+        for (const auto& [address, up, interfaceIndex] : watch_.presence())
+            snapshot.devices.push_back(prometheusDevice(address, interfaces_.of(interfaceIndex), up, knownAt(address)));
     } else {
         for (const auto& device : tally_.devices())
-            snapshot.devices.push_back(prometheusDevice(device.address, true, knownAt(device.address)));
+            snapshot.devices.push_back(
+                prometheusDevice(device.address, interfaces_.of(device.interfaceIndex), true, knownAt(device.address)));
     }
     // Known devices that never answered are expected: 0. One known by its MAC alone has no address to name.
     if (known_) {
         for (const KnownDevice* device : known_->missing()) {
-            if (device->address) snapshot.devices.push_back(prometheusDevice(*device->address, false, device));
+            if (device->address) snapshot.devices.push_back(prometheusDevice(*device->address, "", false, device));
         }
     }
     const auto drops = parts_.endpoint.drops();
@@ -344,8 +349,8 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
     ++answers_;
     // Counted in every mode, for the Prometheus file too. Late answers to the
     // last round are none of the next one's.
-    if (options_.watch && phase_ != Phase::BetweenRounds) watch_.answered(answer.address);
-    const std::uint64_t answers = options_.watch ? 0 : tally_.add(answer.address, probeBefore(answer.arrived));
+    if (options_.watch && phase_ != Phase::BetweenRounds) watch_.answered(answer.address, answer.interfaceIndex);
+    const std::uint64_t answers = options_.watch ? 0 : tally_.add(answer.address, probeBefore(answer.arrived), answer.interfaceIndex);
     switch (shown_) {
     case Shown::Nothing:
     case Shown::Count:
@@ -376,6 +381,7 @@ int TwinProgram::probeBefore(std::chrono::steady_clock::time_point arrived) cons
 void TwinProgram::listRecord(const ReceivedDatagram& answer) {
     const auto sinceProbe = std::chrono::duration_cast<milliseconds>(answer.arrived - roundStart_);
     std::vector<Field> fields = {{"address", dottedAddress(answer.address)},
+                                 {"interface", interfaces_.of(answer.interfaceIndex)},
                                  {"port", std::to_string(swapPortOrder(answer.port)), true},
                                  {"bytes", std::to_string(answer.payload.size()), true},
                                  {"ms", std::to_string(sinceProbe.count()), true}};

@@ -12,6 +12,8 @@
 #include "event_dispatch.hpp"
 #include "record_format.hpp"
 #include "form1.hpp"
+#include "interface_names.hpp"
+#include "network_interfaces.hpp"
 #include "known_devices.hpp"
 #include "maker_table.hpp"
 #include "timer_control.hpp"
@@ -34,6 +36,8 @@ struct TwinConsole {
     // Has `stop` called through the event loop once the user asks the program
     // to stop (SIGINT or SIGTERM, Ctrl+C); asked only by a watch.
     std::function<void(std::function<void()> stop)> onStopRequest;
+    // The name of the interface with an index, for the records.
+    InterfaceNames::Lookup interfaceName = interfaceNameOf;
 };
 
 // The command-line program on either platform, short of its entry point: the
@@ -102,6 +106,7 @@ private:
     bool anyAnswer_ = false;
     bool lineDue_ = false;  // the line the logic lists for this answer is shown
     DeviceTally tally_;
+    InterfaceNames interfaces_;
     DeviceWatch watch_;
     std::string record_;
     bool capNoted_ = false;

@@ -20,4 +20,8 @@ struct NetworkInterface {
 // Throws Failure when the system cannot list them.
 std::vector<NetworkInterface> listNetworkInterfaces();
 
+// The name, as listNetworkInterfaces gives it, of the interface with this
+// index (the one a datagram says it came in on); empty when there is none.
+std::string interfaceNameOf(std::uint32_t index);
+
 }  // namespace zorvik

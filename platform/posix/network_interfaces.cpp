@@ -12,6 +12,11 @@ namespace zorvik {
 
 std::vector<NetworkInterface> listNetworkInterfaces() { return listNetworkInterfaces(realSystemCalls()); }
 
+std::string interfaceNameOf(std::uint32_t index) {
+    char name[IF_NAMESIZE] = {};
+    return index != 0 && ::if_indextoname(index, name) != nullptr ? name : "";
+}
+
 std::vector<NetworkInterface> listNetworkInterfaces(SystemCalls& calls) {
     ifaddrs* first = nullptr;
     if (calls.getifaddrs(&first) != 0) {

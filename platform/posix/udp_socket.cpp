@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 #include "failure.hpp"
 #include "protocol.hpp"
@@ -41,12 +42,28 @@ bool reportOfEarlierSend(int error) {
     }
 }
 
+// The index of the interface a datagram came in on, from its IP_PKTINFO; 0 without one.
+std::uint32_t arrivedBy(msghdr& message) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            return static_cast<std::uint32_t>(info.ipi_ifindex);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 struct UdpSocket::ReceiveStorage {
     std::array<mmsghdr, kBatchSize> headers{};
     std::array<iovec, kBatchSize> vectors{};
     std::array<sockaddr_in, kBatchSize> senders{};
+    struct Control {
+        alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+    };
+    std::array<Control, kBatchSize> controls{};
     // Left uninitialised: the kernel writes only what arrives, so the pages of a
     // slot that only ever holds small datagrams are never made resident.
     std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kBatchSize * kMaxDatagram);
@@ -60,6 +77,8 @@ struct UdpSocket::ReceiveStorage {
             headers[i].msg_hdr.msg_iovlen = 1;
             headers[i].msg_hdr.msg_name = &senders[i];
             headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            headers[i].msg_hdr.msg_control = controls[i].bytes;
+            headers[i].msg_hdr.msg_controllen = sizeof controls[i].bytes;
         }
     }
 };
@@ -84,6 +103,11 @@ void UdpSocket::open(std::int32_t protocol) {
     // the host joins the group; only datagrams sent to this socket are answers.
     const int off = 0;
     if (calls_.setsockopt(created.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
+        throw Failure::fromErrno(errno);
+    }
+    // Each datagram says which interface it came in on.
+    const int on = 1;
+    if (calls_.setsockopt(created.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
         throw Failure::fromErrno(errno);
     }
     UniqueFd stop(calls_.eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC), calls_);
@@ -161,10 +185,11 @@ bool UdpSocket::receive(ReceiveBatch& batch) {
         }
     }
     for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(count, 0)); ++i) {
-        const auto& header = storage_->headers[i];
+        auto& header = storage_->headers[i];
         const auto& from = storage_->senders[i];
         batch.push_back({from.sin_addr.s_addr, from.sin_port,
-                         std::string(static_cast<const char*>(header.msg_hdr.msg_iov->iov_base), header.msg_len)});
+                         std::string(static_cast<const char*>(header.msg_hdr.msg_iov->iov_base), header.msg_len),
+                         {}, arrivedBy(header.msg_hdr)});
     }
     return count > 0;
 }

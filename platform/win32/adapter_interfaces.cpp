@@ -9,8 +9,11 @@
 #include "wide_text.hpp"
 
 namespace zorvik {
+namespace {
 
-std::vector<NetworkInterface> listNetworkInterfaces() {
+// The system's adapters with their IPv4 addresses, in its order; an empty
+// list when there are none.
+std::vector<unsigned char> adapterList() {
     constexpr ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
     std::vector<unsigned char> buffer(16 * 1024);
     ULONG size = static_cast<ULONG>(buffer.size());
@@ -27,9 +30,19 @@ std::vector<NetworkInterface> listNetworkInterfaces() {
     if (result != NO_ERROR) {
         throw win32::systemFailure(result);
     }
+    return buffer;
+}
+
+const IP_ADAPTER_ADDRESSES* firstAdapter(const std::vector<unsigned char>& list) {
+    return list.empty() ? nullptr : reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(list.data());
+}
+
+}  // namespace
+
+std::vector<NetworkInterface> listNetworkInterfaces() {
+    const auto list = adapterList();
     std::vector<NetworkInterface> all;
-    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
-         adapter = adapter->Next) {
+    for (auto* adapter = firstAdapter(list); adapter != nullptr; adapter = adapter->Next) {
         NetworkInterface i{win32::narrow(adapter->FriendlyName), 0, adapter->OperStatus == IfOperStatusUp,
                            (adapter->Flags & IP_ADAPTER_NO_MULTICAST) == 0,
                            adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK};
@@ -47,6 +60,19 @@ std::vector<NetworkInterface> listNetworkInterfaces() {
         }
     }
     return all;
+}
+
+// The friendly name, which is what -i takes on Windows.
+std::string interfaceNameOf(std::uint32_t index) {
+    try {
+        const auto list = adapterList();
+        for (auto* adapter = firstAdapter(list); adapter != nullptr && index != 0; adapter = adapter->Next) {
+            if (adapter->IfIndex == index) return win32::narrow(adapter->FriendlyName);
+        }
+    } catch (const Failure&) {
+        // The name is a courtesy: without the list, it is not known.
+    }
+    return {};
 }
 
 }  // namespace zorvik

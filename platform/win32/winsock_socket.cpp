@@ -32,18 +32,18 @@ void startWinsock(WinsockCalls& calls) {
     static_cast<void>(started);
 }
 
-// Traffic sent to a multicast group reaches the socket on some systems even
-// though it never joined; only datagrams sent to the endpoint itself are answers.
-bool sentToGroup(WSAMSG& message) {
+// A datagram's destination and the index of the interface it came in on, from
+// its IP_PKTINFO; none of either without one.
+IN_PKTINFO packetInfo(WSAMSG& message) {
+    IN_PKTINFO info{};
     for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
          header = WSA_CMSG_NXTHDR(&message, header)) {
         if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
-            IN_PKTINFO info;
             std::memcpy(&info, WSA_CMSG_DATA(header), sizeof info);
-            return IN_MULTICAST(ntohl(info.ipi_addr.s_addr));
+            break;
         }
     }
-    return false;
+    return info;
 }
 
 // What a socket may report of an earlier send, outside any operation: nobody
@@ -189,8 +189,11 @@ bool WinsockSocket::receive(ReceiveBatch& batch) {
             }
             continue;
         }
-        if (!sentToGroup(message)) {
-            batch.push_back({from.sin_addr.s_addr, from.sin_port, std::string(buffer_.get(), received)});
+        // Traffic sent to a multicast group reaches the socket on some systems even
+        // though it never joined; only datagrams sent to the endpoint itself are answers.
+        if (const IN_PKTINFO info = packetInfo(message); !IN_MULTICAST(ntohl(info.ipi_addr.s_addr))) {
+            batch.push_back({from.sin_addr.s_addr, from.sin_port, std::string(buffer_.get(), received), {},
+                             static_cast<std::uint32_t>(info.ipi_ifindex)});
         }
     }
     return batch.size() > before;

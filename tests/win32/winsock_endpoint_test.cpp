@@ -20,6 +20,7 @@ using testing::WinsockPeer;
 
 struct Arrival {
     std::string payload, sender;
+    std::uint32_t by = 0;  // the interface's index
 };
 
 class WinsockEndpointTest : public ::testing::Test {
@@ -46,7 +47,7 @@ protected:
         ASSERT_EQ(getsockopt(endpoint.SocketHandle(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &length), 0);
         ASSERT_LE(granted, 2 * stock) << "the test needs a buffer no larger than a stock kernel's";
         endpoint.onDataArrival([this](const ReceivedDatagram& arrival) {
-            arrivals.push_back({{}, endpoint.RemoteHostIP()});
+            arrivals.push_back({{}, endpoint.RemoteHostIP(), arrival.interfaceIndex});
             endpoint.GetData(arrivals.back().payload, DataType::Text, static_cast<std::int32_t>(arrival.payload.size()));
         });
     }
@@ -121,6 +122,7 @@ TEST_F(WinsockEndpointTest, unreachablePortOrGroupTraffic_isNoAnswer) {
     pumpFor(std::chrono::milliseconds(200));
     ASSERT_EQ(arrivals.size(), 1u);
     EXPECT_EQ(arrivals[0].payload, "direct");
+    EXPECT_NE(arrivals[0].by, 0u) << "the interface it came in on";
     endpoint.setRemoteHost(std::string(protocol::kGroup));
     endpoint.setRemotePort(protocol::kPort);
     EXPECT_NO_THROW(endpoint.SendData(protocol::kProbe));
