@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test asan tsan fuzz-build fuzz windows windows-package run install uninstall deb demo screenshot bench clean
+.PHONY: all bootstrap configure build test asan tsan fuzz-build fuzz windows windows-package run install uninstall dist deb distcheck demo screenshot bench clean
 
 all: build
 
@@ -78,9 +78,21 @@ uninstall:
 	@sed -n 's|^\(.*\)/copyright$$|$(DESTDIR)\1|p' build/installed_files.txt | xargs -r -d '\n' rmdir
 	@rm build/installed_files.txt
 
-# build/zorvik-discovery_<version>_<arch>.deb, installing to /usr.
-deb: build
-	@cmake --build --preset default --target package
+# build-deb/zorvik-discovery_<version>.orig.tar.xz: the upstream tarball, without debian/.
+dist:
+	@rm -f build-deb/zorvik-discovery_*.orig.tar.xz
+	@scripts/dist build-deb
+
+# build-deb/: the source package and the .debs of the window (zorvik-discovery),
+# the twin (zorvik-discover) and the simulator (zorvik-device-sim), built by
+# dpkg-buildpackage from that tarball in a folder of its own.
+deb: bootstrap dist
+	@scripts/deb build-deb
+
+# The packages built twice at two paths (the same bytes), lintian on all of
+# them, and as root the autopkgtest: minutes, so not in `make test`.
+distcheck: bootstrap
+	@tests/debian_package full $(CURDIR) "$$(sed -n 's/^set(ZORVIK_PUBLISHER "\(.*\)")$$/\1/p' CMakeLists.txt)"
 
 # The window among three simulated devices, in a private network namespace.
 demo: build
