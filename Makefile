@@ -65,18 +65,27 @@ run: build
 	@scripts/run || [ $$? -eq 3 ]
 
 # Stripped programs. Honours DESTDIR, and PREFIX in place of the configured
-# /usr/local; keeps the list of what it installed for `make uninstall`.
+# /usr/local. Keeps the list of what it installed for `make uninstall`, and of
+# the folders that were not there before: a first install into a scratch
+# folder tells which folders the real one needs.
+install_prefix = $(if $(PREFIX),--prefix "$(PREFIX)")
 install: build
-	@DESTDIR="$(DESTDIR)" cmake --install build --strip $(if $(PREFIX),--prefix "$(PREFIX)")
-	@cp build/install_manifest.txt build/installed_files.txt
+	@rm -rf build/staged && DESTDIR=$(CURDIR)/build/staged cmake --install build $(install_prefix) >/dev/null
+	@sed 's|^$(CURDIR)/build/staged||; s|/[^/]*$$||' build/install_manifest.txt | sort -u | \
+	    while read -r folder; do \
+	        while [ -n "$$folder" ] && [ ! -d "$(DESTDIR)$$folder" ]; do echo "$$folder"; folder=$${folder%/*}; done; \
+	    done | sort -ru >build/installed_folders.txt
+	@rm -rf build/staged
+	@DESTDIR="$(DESTDIR)" cmake --install build --strip $(install_prefix)
+	@sed 's|^$(DESTDIR)||' build/install_manifest.txt >build/installed_files.txt
 
-# Removes what the last `make install` installed, under the same DESTDIR (the
-# list has no DESTDIR in it; cpack rewrites CMake's own list, hence the copy).
+# Removes what the last `make install` installed, under the same DESTDIR, and
+# the folders it made, once they are empty.
 uninstall:
 	@[ -f build/installed_files.txt ] || { echo "make uninstall: nothing installed from this tree" >&2; exit 1; }
 	@sed 's|^|$(DESTDIR)|' build/installed_files.txt | xargs -r -d '\n' rm -f
-	@sed -n 's|^\(.*\)/copyright$$|$(DESTDIR)\1|p' build/installed_files.txt | xargs -r -d '\n' rmdir
-	@rm build/installed_files.txt
+	@sed 's|^|$(DESTDIR)|' build/installed_folders.txt | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty
+	@rm build/installed_files.txt build/installed_folders.txt
 
 # build-deb/zorvik-discovery_<version>.orig.tar.xz: the upstream tarball, without debian/.
 dist:
