@@ -1,6 +1,6 @@
 # The project's commands. `make test` and `make run` set up a fresh Debian 12
 # machine by themselves.
-.PHONY: all bootstrap configure build test asan tsan fuzz-build fuzz windows windows-package run install uninstall deb demo screenshot bench clean
+.PHONY: all bootstrap configure build test asan tsan fuzz-build fuzz windows windows-package run install uninstall dist deb distcheck demo screenshot bench clean
 
 all: build
 
@@ -65,22 +65,43 @@ run: build
 	@scripts/run || [ $$? -eq 3 ]
 
 # Stripped programs. Honours DESTDIR, and PREFIX in place of the configured
-# /usr/local; keeps the list of what it installed for `make uninstall`.
+# /usr/local. Keeps the list of what it installed for `make uninstall`, and of
+# the folders that were not there before: a first install into a scratch
+# folder tells which folders the real one needs.
+install_prefix = $(if $(PREFIX),--prefix "$(PREFIX)")
 install: build
-	@DESTDIR="$(DESTDIR)" cmake --install build --strip $(if $(PREFIX),--prefix "$(PREFIX)")
-	@cp build/install_manifest.txt build/installed_files.txt
+	@rm -rf build/staged && DESTDIR=$(CURDIR)/build/staged cmake --install build $(install_prefix) >/dev/null
+	@sed 's|^$(CURDIR)/build/staged||; s|/[^/]*$$||' build/install_manifest.txt | sort -u | \
+	    while read -r folder; do \
+	        while [ -n "$$folder" ] && [ ! -d "$(DESTDIR)$$folder" ]; do echo "$$folder"; folder=$${folder%/*}; done; \
+	    done | sort -ru >build/installed_folders.txt
+	@rm -rf build/staged
+	@DESTDIR="$(DESTDIR)" cmake --install build --strip $(install_prefix)
+	@sed 's|^$(DESTDIR)||' build/install_manifest.txt >build/installed_files.txt
 
-# Removes what the last `make install` installed, under the same DESTDIR (the
-# list has no DESTDIR in it; cpack rewrites CMake's own list, hence the copy).
+# Removes what the last `make install` installed, under the same DESTDIR, and
+# the folders it made, once they are empty.
 uninstall:
 	@[ -f build/installed_files.txt ] || { echo "make uninstall: nothing installed from this tree" >&2; exit 1; }
 	@sed 's|^|$(DESTDIR)|' build/installed_files.txt | xargs -r -d '\n' rm -f
-	@sed -n 's|^\(.*\)/copyright$$|$(DESTDIR)\1|p' build/installed_files.txt | xargs -r -d '\n' rmdir
-	@rm build/installed_files.txt
+	@sed 's|^|$(DESTDIR)|' build/installed_folders.txt | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty
+	@rm build/installed_files.txt build/installed_folders.txt
 
-# build/zorvik-discovery_<version>_<arch>.deb, installing to /usr.
-deb: build
-	@cmake --build --preset default --target package
+# build-deb/zorvik-discovery_<version>.orig.tar.xz: the upstream tarball, without debian/.
+dist:
+	@rm -f build-deb/zorvik-discovery_*.orig.tar.xz
+	@scripts/dist build-deb
+
+# build-deb/: the source package and the .debs of the window (zorvik-discovery),
+# the twin (zorvik-discover) and the simulator (zorvik-device-sim), built by
+# dpkg-buildpackage from that tarball in a folder of its own.
+deb: bootstrap dist
+	@scripts/deb build-deb
+
+# The packages built twice at two paths (the same bytes), lintian on all of
+# them, and as root the autopkgtest: minutes, so not in `make test`.
+distcheck: bootstrap
+	@tests/debian_package full $(CURDIR) "$$(sed -n 's/^set(ZORVIK_PUBLISHER "\(.*\)")$$/\1/p' CMakeLists.txt)"
 
 # The window among three simulated devices, in a private network namespace.
 demo: build
