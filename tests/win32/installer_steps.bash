@@ -54,3 +54,10 @@ expect_values() {
 wait_gone() { echo "for /l %%i in (1,1,10) do if exist \"$1\\\" ping -n 2 127.0.0.1 >nul"; }
 
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+# bad_checksums FILE...: each PE file whose checksum is not the right one.
+bad_checksums() {
+    /usr/bin/python3 -c 'import pefile, sys
+for path in sys.argv[1:]:
+    if not pefile.PE(path, fast_load=True).verify_checksum(): print(path)' "$@"
+}
