@@ -61,3 +61,6 @@ bad_checksums() {
 for path in sys.argv[1:]:
     if not pefile.PE(path, fast_load=True).verify_checksum(): print(path)' "$@"
 }
+
+# lf_only FILE...: each text file with a line that does not end in CR LF.
+lf_only() { grep -lv $'\r$' "$@"; }
