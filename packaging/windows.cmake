@@ -3,7 +3,7 @@
 # LICENSE.txt and THIRD-PARTY-NOTICES.txt, made by CPack with Debian's makensis
 # and msitools' wixl.
 set(windows_packaging ${CMAKE_CURRENT_LIST_DIR}/windows)
-foreach(program zorvik-discovery zorvik-discover)
+foreach(program zorvik-discovery zorvik-discover zorvik-path)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION .)
         # The archives linked into the program, for the test that each has its notice.

@@ -55,6 +55,13 @@ wait_gone() { echo "for /l %%i in (1,1,10) do if exist \"$1\\\" ping -n 2 127.0.
 
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
+# Each scope's PATH, longer than makensis's strings: the folder goes on its end
+# and comes off again. set_path KEY: the batch line that sets it.
+system_env='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' user_env='HKCU\Environment'
+long_path='C:\windows\system32;C:\windows'
+for i in $(seq 40); do long_path+=";C:\Tools\a folder with a long name, number $i"; done
+set_path() { echo "reg add \"$1\" /v Path /t REG_EXPAND_SZ /d \"$long_path\" /f >nul"; }
+
 # bad_checksums FILE...: each PE file whose checksum is not the right one.
 bad_checksums() {
     /usr/bin/python3 -c 'import pefile, sys
