@@ -71,3 +71,34 @@ for path in sys.argv[1:]:
 
 # lf_only FILE...: each text file with a line that does not end in CR LF.
 lf_only() { grep -lv $'\r$' "$@"; }
+
+# stand_in_netsh STAND_IN.exe: the batch lines that put the stand-in in netsh's
+# place (Wine would run its own, which has no advfirewall, instead of a file there).
+stand_in_netsh() {
+    echo "copy /y \"$(windows_path "$1")\" \"%SystemRoot%\\system32\\netsh.exe\" >nul"
+    echo 'reg add HKCU\Software\Wine\DllOverrides /v netsh.exe /d native /f >nul'
+}
+
+# netsh_calls: the stand-in's command lines since the last call, from its arguments on.
+netsh_calls() {
+    local log=$ZORVIK_WINEPREFIX/drive_c/windows/system32/netsh.log
+    [[ -f $log ]] && sed 's/^.*netsh\.exe"\? //' "$log"
+    rm -f "$log"
+}
+
+# firewall_calls DIR ACTION...: netsh's command lines for each ACTION (add or
+# delete) of the rule of each program in DIR, the window's first.
+firewall_calls() {
+    local dir=$1 name program action
+    shift
+    for program in zorvik-discovery.exe zorvik-discover.exe; do
+        [[ $program == zorvik-discovery.exe ]] && name='Zorvik Discovery' || name='Zorvik Discovery (command line)'
+        for action; do
+            if [[ $action == add ]]; then
+                echo "advfirewall firewall add rule name=\"$name\" dir=in action=allow protocol=udp profile=private,domain remoteip=any program=\"$dir\\$program\""
+            else
+                echo "advfirewall firewall delete rule name=\"$name\" program=\"$dir\\$program\""
+            fi
+        done
+    done
+}
