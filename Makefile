@@ -34,9 +34,11 @@ windows: bootstrap
 	@cmake --build --preset windows
 
 # build-windows/zorvik-discovery-<version>-win64.zip, .exe (the setup program)
-# and .msi; cpack's External generator also leaves a .json, which nothing needs.
+# and .msi, signed when ZORVIK_SIGN_PFX and ZORVIK_SIGN_PASSWORD are set, and
+# their SHA256SUMS; cpack's External generator also leaves a .json, which nothing needs.
 windows-package: windows
 	@cd build-windows && cpack >/dev/null && rm -f zorvik-discovery-*-win64.json
+	@cd build-windows && sha256sum zorvik-discovery-*-win64.zip zorvik-discovery-*-win64.exe zorvik-discovery-*-win64.msi >SHA256SUMS
 	@ls build-windows/zorvik-discovery-*-win64.*
 
 # build-asan/: everything, instrumented.

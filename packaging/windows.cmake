@@ -3,7 +3,7 @@
 # LICENSE.txt and THIRD-PARTY-NOTICES.txt, made by CPack with Debian's makensis
 # and msitools' wixl.
 set(windows_packaging ${CMAKE_CURRENT_LIST_DIR}/windows)
-foreach(program zorvik-discovery zorvik-discover)
+foreach(program zorvik-discovery zorvik-discover zorvik-path)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION .)
         # The archives linked into the program, for the test that each has its notice.
@@ -27,6 +27,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/source_date.cmake)
 set(CPACK_PRE_BUILD_SCRIPTS ${windows_packaging}/staged_files.cmake)
 set(CPACK_ZORVIK_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+# The checksum of every program, and the signature when one is asked for.
+set(CPACK_ZORVIK_PE_FINISH ${windows_packaging}/pe-finish)
+set(CPACK_ZORVIK_FINALIZE ${windows_packaging}/finalize.nsh)
 
 # What the setup program and the MSI fill in.
 set(CPACK_ZORVIK_PRODUCT ${ZORVIK_PRODUCT})

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "alert_range.hpp"
+#include "console_pause.hpp"
 #include "destination.hpp"
 #include "device_tally.hpp"
 #include "device_watch.hpp"
@@ -266,6 +267,21 @@ TEST(RecordFormatTest, utcTimestamp_anyInstant_isoSecondsInUtc) {
               "2026-12-07T16:40:01Z");
     EXPECT_EQ(utcTimestamp(sys_days{year{2028} / 2 / 29} - seconds(1)), "2028-02-28T23:59:59Z");
     EXPECT_EQ(utcTimestamp({}), "1970-01-01T00:00:00Z");
+}
+
+// ---- The console on Windows ----
+
+// Only a console of its own, shown, with the keyboard as standard input: a
+// double-click. A shell shares the console; a scheduled task's is hidden; a
+// pipe or file is no keyboard.
+TEST(ConsolePauseTest, pausesBeforeClosing_onlyAloneVisibleAndReadingKeys) {
+    EXPECT_TRUE(pausesBeforeClosing({.processesOnConsole = 1, .windowVisible = true, .inputIsConsole = true}));
+    for (const ConsoleFacts& facts : {ConsoleFacts{.processesOnConsole = 2, .windowVisible = true, .inputIsConsole = true},
+                                      ConsoleFacts{.processesOnConsole = 0, .windowVisible = true, .inputIsConsole = true},
+                                      ConsoleFacts{.processesOnConsole = 1, .windowVisible = false, .inputIsConsole = true},
+                                      ConsoleFacts{.processesOnConsole = 1, .windowVisible = true, .inputIsConsole = false}}) {
+        EXPECT_FALSE(pausesBeforeClosing(facts)) << facts.processesOnConsole << facts.windowVisible << facts.inputIsConsole;
+    }
 }
 
 // ---- Prometheus ----

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console_output.hpp"
+#include "console_pause.hpp"
 #include "receive_buffer_option.hpp"
 #include "stop_request.hpp"
 #include "twin_main.hpp"
@@ -41,7 +42,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < argc; ++i) args.push_back(i > 0 && std::wstring_view(argv[i]) == L"/?" ? "--help" : narrow(argv[i]));
     for (const auto& arg : args) pointers.push_back(arg.c_str());
     ReceiveBufferOption startupOption;
-    return runTwin(
+    const int twinStatus = runTwin(
         argc, pointers.data(),
         {.output = [output](std::string_view text) { writeText(output, text); },
          .error = printError,
@@ -55,4 +56,6 @@ int wmain(int argc, wchar_t** argv) {
         {.endpointParts = [] { return win32EndpointParts(); },
          .timer = [](std::function<void()> onTimer) { return std::make_shared<Win32Timer>(std::move(onTimer)); },
          .startupOption = startupOption});
+    if (pausesBeforeClosing(consoleFacts())) waitForKey(output);
+    return twinStatus;
 }

@@ -50,4 +50,6 @@ execute_process(
         $dated = () = /\x40\0\0\0\Q$date\E/gs;
     ]] ${msi}
     COMMAND_ERROR_IS_FATAL ANY)
+# Signed last, when a signature is asked for, as its bytes are final by now.
+execute_process(COMMAND ${CPACK_ZORVIK_PE_FINISH} ${msi} COMMAND_ERROR_IS_FATAL ANY)
 set(CPACK_EXTERNAL_BUILT_PACKAGES ${msi})

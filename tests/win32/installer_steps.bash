@@ -54,3 +54,51 @@ expect_values() {
 wait_gone() { echo "for /l %%i in (1,1,10) do if exist \"$1\\\" ping -n 2 127.0.0.1 >nul"; }
 
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+# Each scope's PATH, longer than makensis's strings: the folder goes on its end
+# and comes off again. set_path KEY: the batch line that sets it.
+system_env='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' user_env='HKCU\Environment'
+long_path='C:\windows\system32;C:\windows'
+for i in $(seq 40); do long_path+=";C:\Tools\a folder with a long name, number $i"; done
+set_path() { echo "reg add \"$1\" /v Path /t REG_EXPAND_SZ /d \"$long_path\" /f >nul"; }
+
+# bad_checksums FILE...: each PE file whose checksum is not the right one.
+bad_checksums() {
+    /usr/bin/python3 -c 'import pefile, sys
+for path in sys.argv[1:]:
+    if not pefile.PE(path, fast_load=True).verify_checksum(): print(path)' "$@"
+}
+
+# lf_only FILE...: each text file with a line that does not end in CR LF.
+lf_only() { grep -lv $'\r$' "$@"; }
+
+# stand_in_netsh STAND_IN.exe: the batch lines that put the stand-in in netsh's
+# place (Wine would run its own, which has no advfirewall, instead of a file there).
+stand_in_netsh() {
+    echo "copy /y \"$(windows_path "$1")\" \"%SystemRoot%\\system32\\netsh.exe\" >nul"
+    echo 'reg add HKCU\Software\Wine\DllOverrides /v netsh.exe /d native /f >nul'
+}
+
+# netsh_calls: the stand-in's command lines since the last call, from its arguments on.
+netsh_calls() {
+    local log=$ZORVIK_WINEPREFIX/drive_c/windows/system32/netsh.log
+    [[ -f $log ]] && sed 's/^.*netsh\.exe"\? //' "$log"
+    rm -f "$log"
+}
+
+# firewall_calls DIR ACTION...: netsh's command lines for each ACTION (add or
+# delete) of the rule of each program in DIR, the window's first.
+firewall_calls() {
+    local dir=$1 name program action
+    shift
+    for program in zorvik-discovery.exe zorvik-discover.exe; do
+        [[ $program == zorvik-discovery.exe ]] && name='Zorvik Discovery' || name='Zorvik Discovery (command line)'
+        for action; do
+            if [[ $action == add ]]; then
+                echo "advfirewall firewall add rule name=\"$name\" dir=in action=allow protocol=udp profile=private,domain remoteip=any program=\"$dir\\$program\""
+            else
+                echo "advfirewall firewall delete rule name=\"$name\" program=\"$dir\\$program\""
+            fi
+        done
+    done
+}
