@@ -43,6 +43,7 @@ protected:
 
 TEST_F(WindowTest, opens_withControlsInPlace_focusOnResults_tabCycling_timerIdle) {
     EXPECT_EQ(window.windowTitle(), "Zorvik Discovery");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&window)->role(), QAccessible::Window) << "AT-SPI's frame";
     EXPECT_EQ(window.size(), QSize(388, 232));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "the window must not be resizable";
     EXPECT_EQ(std::vector({results.geometry(), window.cmdDiscover.geometry(), window.cmdExit.geometry()}),

@@ -1,5 +1,6 @@
 #include "main_window.hpp"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QShortcut>
@@ -24,9 +25,18 @@ QSizeF baseUnits(const QFont& font) {
     return {metrics.horizontalAdvance(letters) / static_cast<qreal>(letters.size()), metrics.height()};
 }
 
+// A plain QWidget reads as a client area ("filler" to AT-SPI); a top-level
+// window is a frame, which is what screen readers announce and list.
+QAccessibleInterface* frameRole(const QString&, QObject* object) {
+    auto* window = dynamic_cast<MainWindow*>(object);
+    return window != nullptr ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
+}
+
 }  // namespace
 
 MainWindow::MainWindow() : txtResults(this), cmdDiscover(this), cmdExit(this) {
+    static const bool installed = (QAccessible::installFactory(frameRole), true);
+    static_cast<void>(installed);
     setWindowTitle(qtText(protocol::kProductName));
     layOut();
 
