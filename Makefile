@@ -39,6 +39,7 @@ windows: bootstrap
 windows-package: windows
 	@cd build-windows && cpack >/dev/null && rm -f zorvik-discovery-*-win64.json
 	@cd build-windows && sha256sum zorvik-discovery-*-win64.zip zorvik-discovery-*-win64.exe zorvik-discovery-*-win64.msi >SHA256SUMS
+	@packaging/windows/manifests build-windows
 	@ls build-windows/zorvik-discovery-*-win64.*
 
 # build-asan/: everything, instrumented.
