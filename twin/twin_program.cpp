@@ -347,10 +347,15 @@ void TwinProgram::answered(const ReceivedDatagram& answer) {
     anyAnswer_ = true;
     if (known_ && phase_ != Phase::BetweenRounds) answerKnown_ = known_->answered(answer.address, answer.arrived);
     ++answers_;
-    // Counted in every mode, for the Prometheus file too. Late answers to the
+    // Watched in every mode, for the Prometheus file too. Late answers to the
     // last round are none of the next one's.
     if (options_.watch && phase_ != Phase::BetweenRounds) watch_.answered(answer.address, answer.interfaceIndex);
-    const std::uint64_t answers = options_.watch ? 0 : tally_.add(answer.address, probeBefore(answer.arrived), answer.interfaceIndex);
+    // Lines and records as they come need no tally, unless the Prometheus file counts the devices.
+    const bool tallied = !options_.watch && (!options_.prometheusFile.empty() || (shown_ != Shown::Nothing &&
+                                                                                   shown_ != Shown::Lines &&
+                                                                                   shown_ != Shown::Records));
+    const std::uint64_t answers =
+        tallied ? tally_.add(answer.address, probeBefore(answer.arrived), answer.interfaceIndex) : 0;
     switch (shown_) {
     case Shown::Nothing:
     case Shown::Count:
