@@ -56,9 +56,12 @@ inline unsigned long kernelDrops(std::uint16_t port) {
 }
 
 // A device stand-in on loopback: a UDP socket bound to `address` and `port`, or,
-// given a group address, a member of the group on loopback at that port. Wine
-// binds a UDP socket to the address's interface rather than the address, so
-// what it sends comes from 127.0.0.1 whichever loopback address it names.
+// given a group address, a member of the group on loopback at that port. What
+// it sends comes from the address it bound, as on Windows. It sends to that
+// address too, where a socket bound to any address receives it: older Wine binds
+// to the address's interface instead, and takes the source the kernel's route to
+// the destination gives, which for these addresses is the address itself (each
+// is a /32 of its own on loopback, `peer_addresses`).
 class WinsockPeer {
 public:
     explicit WinsockPeer(const char* address = "127.0.0.2", std::uint16_t port = 0) {
@@ -70,6 +73,7 @@ public:
         inet_pton(AF_INET, address, &join.imr_multiaddr);
         const bool group = ntohl(join.imr_multiaddr.s_addr) >> 28 == 0xE;
         at.sin_addr = group ? in_addr{} : join.imr_multiaddr;
+        address_ = group ? "127.0.0.1" : address;
         bind(socket_, reinterpret_cast<sockaddr*>(&at), sizeof at);
         inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
         if (group) setsockopt(socket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&join), sizeof join);
@@ -84,13 +88,16 @@ public:
     WinsockPeer& operator=(const WinsockPeer&) = delete;
 
     std::uint16_t port() const { return port_; }
+    // Where its datagrams come from.
+    const std::string& address() const { return address_; }
     SOCKET handle() const { return socket_; }
 
-    void sendTo(std::uint16_t port, const std::string& payload, const char* address = "127.0.0.1") const {
+    // To `port` at the peer's own address, or at `address`.
+    void sendTo(std::uint16_t port, const std::string& payload, const char* address = nullptr) const {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
-        inet_pton(AF_INET, address, &to.sin_addr);
+        inet_pton(AF_INET, address ? address : address_.c_str(), &to.sin_addr);
         sendto(socket_, payload.data(), static_cast<int>(payload.size()), 0, reinterpret_cast<sockaddr*>(&to),
                sizeof to);
     }
@@ -115,6 +122,7 @@ public:
 
 private:
     SOCKET socket_;
+    std::string address_;
     std::uint16_t port_ = 0;
 };
 

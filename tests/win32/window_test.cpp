@@ -77,10 +77,10 @@ protected:
         SendInput(2, presses, sizeof(INPUT));
         pumpUntil([] { return false; }, 100ms);
     }
-    // One answer from a loopback peer to the endpoint's port, listed.
-    void answer() {
+    // One answer from a loopback peer at `from` to the endpoint's port, listed.
+    void answer(const char* from = "127.0.0.2") {
         const std::size_t before = textOf(window.txtResults()).size();
-        WinsockPeer().sendTo(program.endpoint().localPort(), "ZV");
+        WinsockPeer(from).sendTo(program.endpoint().localPort(), "ZV");
         ASSERT_TRUE(pumpUntil([&] { return textOf(window.txtResults()).size() > before; }));
     }
 };
@@ -134,11 +134,11 @@ TEST_F(Win32WindowTest, discover_busyAtOnceOneProbeFiveSecondsThenReady_answersK
 
     answer();  // late, after the period
     for (const wchar_t c : std::wstring(L"typed")) SendMessageW(window.txtResults(), WM_CHAR, c, 0);
-    answer();
+    answer("127.0.0.3");
     SendMessageW(window.txtResults(), EM_SETSEL, 3, 3);  // the caret amid the text: answers still go last
     answer();
-    EXPECT_EQ(textOf(window.txtResults()), "Zorvy found at address: 127.0.0.1\r\ntypedZorvy found at address: 127.0.0.1\r\n"
-                                           "Zorvy found at address: 127.0.0.1\r\n");
+    EXPECT_EQ(textOf(window.txtResults()), "Zorvy found at address: 127.0.0.2\r\ntypedZorvy found at address: 127.0.0.3\r\n"
+                                           "Zorvy found at address: 127.0.0.2\r\n");
     SendMessageW(window.cmdDiscover(), BM_CLICK, 0, 0);
     EXPECT_EQ(textOf(window.txtResults()), "");
 }
@@ -187,7 +187,7 @@ TEST_F(Win32WindowTest, tenThousandAnswers_allListedInTheBox_butWhatTheSystemDro
     ASSERT_TRUE(pumpUntil([&] { return listed() + testing::kernelDrops(port) >= 10000; }, 60s)) << listed();
     testing::pumpFor(200ms);
     EXPECT_EQ(listed() + testing::kernelDrops(port), 10000u) << testing::kernelDrops(port) << " dropped";
-    EXPECT_EQ(textOf(window.txtResults()).size(), listed() * std::string("Zorvy found at address: 127.0.0.1\r\n").size());
+    EXPECT_EQ(textOf(window.txtResults()).size(), listed() * ("Zorvy found at address: " + device.address() + "\r\n").size());
 }
 
 // As a terminal's scrollback: past the limit the oldest lines, typed ones too, leave

@@ -53,7 +53,7 @@ protected:
     }
     // Sends the probe to the test's device, which learns the endpoint's port from it.
     std::uint16_t probeDevice() {
-        endpoint.setRemoteHost("127.0.0.2");
+        endpoint.setRemoteHost(device.address());
         endpoint.setRemotePort(device.port());
         endpoint.SendData(protocol::kProbe);
         const auto probe = device.receive();
@@ -73,7 +73,7 @@ TEST_F(WinsockEndpointTest, probeThenAnswersWhileBusy_everySizeAndByteOnceInOrde
     EXPECT_EQ(port, assigned);
     const std::string sizes[] = {"", "Z", std::string(65507, '\0') + "", std::string("a\0b", 3)};
     for (const auto& payload : sizes) device.sendTo(port, payload);
-    WinsockPeer other;
+    WinsockPeer other("127.0.0.3");
     constexpr int kBurst = 3000;
     for (int i = 0; i < kBurst; ++i) {
         other.sendTo(port, std::to_string(i));
@@ -87,12 +87,12 @@ TEST_F(WinsockEndpointTest, probeThenAnswersWhileBusy_everySizeAndByteOnceInOrde
     ASSERT_GE(arrivals.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(arrivals[i].payload, sizes[i]);
-        EXPECT_EQ(arrivals[i].sender, "127.0.0.1");
+        EXPECT_EQ(arrivals[i].sender, device.address());
     }
     for (std::size_t i = 4, last = 0; i < arrivals.size(); ++i) {
         const auto number = std::stoul(arrivals[i].payload);
         ASSERT_TRUE(i == 4 || number > last) << "out of order at " << i;
-        ASSERT_EQ(arrivals[i].sender, "127.0.0.1");
+        ASSERT_EQ(arrivals[i].sender, other.address());
         last = number;
     }
 }
